@@ -1,0 +1,26 @@
+/*
+ * display.h -- turns one command sent to the chamber, or one answer received
+ * from it, into the line that the history lists show.
+ *
+ * Display modes: 0 every byte as "0x%02X ", 1 the text unchanged, 2 a
+ * plain-language sentence in the language chosen by englishUI. Texts are
+ * single-byte Latin-1, NUL-terminated. Plain C++ with no Qt: tests,
+ * benchmarks and fuzzers link this library alone.
+ */
+#ifndef QUENTA_DISPLAY_H
+#define QUENTA_DISPLAY_H
+
+#define DISPLAY_LINE_SIZE 2560  /* one display line with its NUL */
+
+#define DISPLAY_HEX 0
+#define DISPLAY_RAW 1
+#define DISPLAY_INTERPRETED 2
+
+/* Nonzero: English sentences; 0: German. Defined by the program from the
+ * build flag, and by each test program for the language it checks. */
+extern const int englishUI;
+
+int DescribeCommand(const char *command, char *line, int mode);
+int DescribeAnswer(char *answer, char *line, int mode);
+
+#endif

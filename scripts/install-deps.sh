@@ -1,0 +1,23 @@
+#!/usr/bin/env bash
+# install-deps.sh -- installs with apt-get the Debian packages that building,
+# running and testing need, when the machine lacks any of them.
+# Usage: scripts/install-deps.sh [build|test]   (default: build)
+set -euo pipefail
+
+packages=(cmake ninja-build g++ pkg-config qt6-base-dev fonts-dejavu-core xvfb xauth)
+if [ "${1:-build}" = test ]; then
+  packages+=(libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev xdotool x11-utils imagemagick)
+fi
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+echo "Installing: ${missing[*]}"
+sudo=""
+[ "$(id -u)" -eq 0 ] || sudo="sudo"
+export DEBIAN_FRONTEND=noninteractive
+$sudo apt-get update -qq
+$sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
