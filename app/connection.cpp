@@ -1,0 +1,1 @@
+/* connection.cpp -- being written. */

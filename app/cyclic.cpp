@@ -1,0 +1,1 @@
+/* cyclic.cpp -- being written. */

@@ -1,0 +1,1 @@
+/* language.cpp -- being written. */

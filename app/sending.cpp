@@ -1,0 +1,1 @@
+/* sending.cpp -- being written. */

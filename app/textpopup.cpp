@@ -1,0 +1,1 @@
+/* textpopup.cpp -- being written. */

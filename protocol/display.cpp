@@ -1,0 +1,1 @@
+/* display.cpp -- being written. */
