@@ -48,6 +48,7 @@ int SENDEN(int panel, int control, int event, void *callbackData, int eventData1
 int COMMAND(int panel, int control, int event, void *callbackData, int eventData1, int eventData2);
 int CopyCommandText(const char *source, char *destination);
 int SendCommand(const char *commandText, char *sendBuffer);
+void ListSentCommand(const char *sendBuffer);
 
 /* Cyclic sending. */
 int TIMER(int panel, int control, int event, void *callbackData, int eventData1, int eventData2);
