@@ -1,0 +1,10 @@
+# The module ASCII driven in-process on the real panel, against real TCP
+# peers on loopback. Start-up connects to the panel's default address
+# 127.0.0.1, which the end-to-end tests use too: hence the lock.
+if(QUENTA_PROTOCOL_ONLY)
+  return()
+endif()
+
+quenta_test(app_test QT LOCK chamber-127.0.0.1 TIMEOUT 240
+  SOURCES app_test.cpp test_peer.cpp
+  LIBS ascii_module Qt6::Test)
