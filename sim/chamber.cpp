@@ -1,0 +1,349 @@
+/*
+ * chamber.cpp -- the simulated climate test chamber (see chamber.h).
+ *
+ * Time advances in steps that end exactly where the running test program
+ * changes line or ends a wait, so that a large jump of the clock gives the
+ * same state as many small ones.
+ */
+#include "chamber.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+namespace sim {
+
+namespace {
+
+constexpr double kForever = std::numeric_limits<double>::infinity();
+/* Bounds the steps of one advance; a test program has few events. */
+constexpr int kMaxStepsPerAdvance = 100000;
+constexpr double kEpsilon = 1e-9;
+
+std::vector<TestProgram> storedPrograms() {
+  return {
+      {1, "Climate cycle",
+       {{600, 40.0, 80.0, true}, {1800, 40.0, 80.0, false},
+        {600, 23.0, 50.0, true}, {1200, 23.0, 50.0, false}}},
+      {2, "Cold start",
+       {{900, -20.0, 10.0, true}, {3600, -20.0, 10.0, false},
+        {900, 23.0, 50.0, true}}},
+      {5, "Heat soak", {{1800, 85.0, 10.0, true}, {14400, 85.0, 10.0, false}}},
+  };
+}
+
+bool validChannel(int k) { return k >= 0 && k < kAnalogChannels; }
+
+/* Moves value toward goal by at most step (>= 0) without passing it. */
+double approach(double value, double goal, double step) {
+  if (value < goal) return std::min(goal, value + step);
+  return std::max(goal, value - step);
+}
+
+}  // namespace
+
+Chamber::Chamber(MillisecondClock clock, double speed, int64_t wallSeconds)
+    : clock_(std::move(clock)),
+      speed_(speed > 0 ? speed : 1.0),
+      lastMs_(clock_()),
+      wallSeconds_(static_cast<double>(wallSeconds)),
+      channels_{{22.0, 25.0, 1.0, 1.0, -70.0, 180.0, 22.0},
+                {45.0, 50.0, 2.0, 2.0, 10.0, 98.0, 45.0},
+                {0.0, 0.0, kNoRamp, kNoRamp, 0.0, 100.0, 0.0},
+                {0.0, 0.0, kNoRamp, kNoRamp, 0.0, 100.0, 0.0},
+                {0.0, 0.0, kNoRamp, kNoRamp, 0.0, 100.0, 0.0}},
+      programs_(storedPrograms()) {}
+
+/* Brings the chamber up to the clock's present. A clock that goes back
+ * moves nothing. */
+void Chamber::sync() {
+  int64_t now = clock_();
+  if (now > lastMs_) advance(static_cast<double>(now - lastMs_) / 1000.0 * speed_);
+  lastMs_ = now;
+}
+
+/* Advances simulated time by seconds (>= 0), stepping from one program
+ * event to the next. */
+void Chamber::advance(double seconds) {
+  for (int steps = 0; seconds > 0 && steps < kMaxStepsPerAdvance; steps++) {
+    double step = std::min(seconds, untilProgramEvent());
+    moveActuals(step);
+    runProgram(step);
+    wallSeconds_ += step;
+    seconds -= step;
+  }
+  if (seconds > 0) {  /* only reached by a program that never settles */
+    moveActuals(seconds);
+    wallSeconds_ += seconds;
+  }
+}
+
+/* Where channel k's actual value is heading: the set value while the
+ * chamber runs, the ambient value while it is off, nowhere while paused. */
+double Chamber::target(int k) const {
+  const AnalogChannel &c = channels_[k];
+  if (!started_) return c.ambient;
+  return paused_ ? c.actual : c.set;
+}
+
+void Chamber::moveActuals(double seconds) {
+  for (int k = 0; k < kAnalogChannels; k++) {
+    AnalogChannel &c = channels_[k];
+    double goal = target(k);
+    double rate = goal > c.actual ? c.rateUp : c.rateDown;
+    c.actual = rate >= kNoRamp ? goal : approach(c.actual, goal, rate / 60.0 * seconds);
+  }
+}
+
+bool Chamber::inTolerance() const {
+  const AnalogChannel &c = channels_[0];
+  return std::fabs(c.set - c.actual) <= kWaitTolerance + kEpsilon;
+}
+
+/* Seconds until the temperature comes within the wait tolerance. */
+double Chamber::untilTolerance() const {
+  const AnalogChannel &c = channels_[0];
+  double gap = std::fabs(c.set - c.actual) - kWaitTolerance;
+  if (gap <= 0) return 0;
+  double rate = c.set > c.actual ? c.rateUp : c.rateDown;
+  if (rate >= kNoRamp) return 0;
+  return rate > 0 ? gap / (rate / 60.0) : kForever;
+}
+
+/* Seconds until the running program next changes line or ends its wait;
+ * forever when no program runs or the chamber holds it. */
+double Chamber::untilProgramEvent() const {
+  if (!run_.program || !started_ || paused_) return kForever;
+  if (run_.waiting) return untilTolerance();
+  double left = run_.program->lines[run_.line].seconds - run_.lineElapsed;
+  return std::max(0.0, left);
+}
+
+void Chamber::runProgram(double seconds) {
+  if (!run_.program || !started_ || paused_) return;
+  run_.runtime += seconds;
+  if (!run_.waiting) run_.lineElapsed += seconds;
+  settleLine();
+}
+
+/* Moves past every line whose time is up and whose wait, if any, is over;
+ * ends the program after its last line. */
+void Chamber::settleLine() {
+  while (run_.program) {
+    const ProgramLine &line = run_.program->lines[run_.line];
+    if (run_.lineElapsed + kEpsilon < line.seconds) return;
+    run_.waiting = line.wait && !inTolerance();
+    if (run_.waiting) return;
+    run_.line++;
+    run_.lineElapsed = 0;
+    if (run_.line >= run_.program->lines.size()) {
+      run_ = Run();
+      return;
+    }
+    applyLine();
+  }
+}
+
+/* Gives channels 0 and 1 the set values of the current line. */
+void Chamber::applyLine() {
+  const ProgramLine &line = run_.program->lines[run_.line];
+  double values[2] = {line.temperature, line.humidity};
+  for (int k = 0; k < 2; k++) {
+    AnalogChannel &c = channels_[k];
+    c.set = std::clamp(values[k], c.limitMin, c.limitMax);
+  }
+}
+
+AnalogChannel Chamber::channel(int k) {
+  sync();
+  return channels_[validChannel(k) ? k : 0];
+}
+
+int64_t Chamber::clockSeconds() {
+  sync();
+  return static_cast<int64_t>(std::floor(wallSeconds_));
+}
+
+bool Chamber::started() {
+  sync();
+  return started_;
+}
+
+bool Chamber::paused() {
+  sync();
+  return paused_;
+}
+
+int Chamber::lockLevel() {
+  sync();
+  return lockLevel_;
+}
+
+/* index: 1 start, 2 error, 3 pause (the channel not in use for setting),
+ * 4.. flags, then softkeys. Any other index reads false. */
+bool Chamber::digital(int index) {
+  sync();
+  if (index == kDigitalStart) return started_;
+  if (index == kDigitalError) return !errors_.empty();
+  if (index == kDigitalUnused) return paused_;
+  if (index >= kFirstFlag && index < kFirstSoftkey) return flags_[index - kFirstFlag];
+  if (index >= kFirstSoftkey && index <= kLastDigital) return softkeys_[index - kFirstSoftkey];
+  return false;
+}
+
+ProgramStatus Chamber::program() {
+  sync();
+  if (!run_.program) return ProgramStatus{0, 0, false, false, 0, 0};
+  double left = run_.program->lines[run_.line].seconds - run_.lineElapsed;
+  int64_t remaining = run_.waiting ? 0 : static_cast<int64_t>(std::ceil(left - kEpsilon));
+  return ProgramStatus{run_.program->number, static_cast<int>(run_.line) + 1, run_.waiting,
+                       started_ && !paused_,
+                       static_cast<int64_t>(std::floor(run_.runtime + kEpsilon)),
+                       std::max<int64_t>(0, remaining)};
+}
+
+std::vector<PendingError> Chamber::errors() {
+  sync();
+  return errors_;
+}
+
+const TestProgram *Chamber::findProgram(int number) const {
+  for (const TestProgram &p : programs_)
+    if (p.number == number) return &p;
+  return nullptr;
+}
+
+/* True while channel k's actual value is still on its way at a finite
+ * rate. */
+bool Chamber::rampRunning(int k) {
+  sync();
+  if (!validChannel(k)) return false;
+  const AnalogChannel &c = channels_[k];
+  double goal = target(k);
+  if (std::fabs(goal - c.actual) < kEpsilon) return false;
+  return (goal > c.actual ? c.rateUp : c.rateDown) < kNoRamp;
+}
+
+/* Clamps value into channel k's manual limits. */
+void Chamber::setSetValue(int k, double value) {
+  sync();
+  if (!validChannel(k)) return;
+  AnalogChannel &c = channels_[k];
+  c.set = std::clamp(value, c.limitMin, c.limitMax);
+}
+
+/* rate > 0; rate >= kNoRamp is stored as kNoRamp. Returns false, changing
+ * nothing, for a channel out of range or a rate <= 0. */
+bool Chamber::setRate(int k, bool up, double rate) {
+  sync();
+  if (!validChannel(k) || !(rate > 0)) return false;
+  double &field = up ? channels_[k].rateUp : channels_[k].rateDown;
+  field = std::min(rate, kNoRamp);
+  return true;
+}
+
+/* kValueMin <= min <= max <= kValueMax; the set value is clamped into the
+ * new limits. Returns false, changing nothing, otherwise. */
+bool Chamber::setLimits(int k, double min, double max) {
+  sync();
+  if (!validChannel(k) || !(min >= kValueMin && min <= max && max <= kValueMax)) return false;
+  AnalogChannel &c = channels_[k];
+  c.limitMin = min;
+  c.limitMax = max;
+  c.set = std::clamp(c.set, min, max);
+  return true;
+}
+
+void Chamber::setClock(int64_t wallSeconds) {
+  sync();
+  wallSeconds_ = static_cast<double>(wallSeconds);
+}
+
+/* level 0 unlocks, 1 to kMaxLockLevel lock; false for any other. */
+bool Chamber::setLockLevel(int level) {
+  sync();
+  if (level < 0 || level > kMaxLockLevel) return false;
+  lockLevel_ = level;
+  return true;
+}
+
+/* Switching off also ends the running program. */
+void Chamber::setStarted(bool on) {
+  sync();
+  started_ = on;
+  if (!on) run_ = Run();
+}
+
+void Chamber::setPaused(bool on) {
+  sync();
+  paused_ = on;
+}
+
+/* Sets further digital channel index (1 to kLastDigital). Start switches
+ * the chamber; error 0 confirms the pending errors and 1 raises one; the
+ * channel not in use accepts any state and keeps none. False for an index
+ * out of range. */
+bool Chamber::setDigital(int index, bool on) {
+  if (index < kDigitalStart || index > kLastDigital) return false;
+  if (index == kDigitalStart) {
+    setStarted(on);
+  } else if (index == kDigitalError) {
+    if (on) raiseError("Error raised by remote command");
+    else confirmErrors();
+  } else if (index >= kFirstSoftkey) {
+    sync();
+    softkeys_[index - kFirstSoftkey] = on;
+  } else if (index >= kFirstFlag) {
+    sync();
+    flags_[index - kFirstFlag] = on;
+  }
+  return true;
+}
+
+/* Numbers errors 1 to 9 and round again. */
+void Chamber::raiseError(const std::string &text) {
+  sync();
+  errors_.push_back(PendingError{nextErrorNumber_, text});
+  nextErrorNumber_ = nextErrorNumber_ % 9 + 1;
+}
+
+void Chamber::confirmErrors() {
+  sync();
+  errors_.clear();
+}
+
+/* Starts stored program number from its first line, switching the chamber
+ * on and ending a pause; false, changing nothing, for an unknown number. */
+bool Chamber::startProgram(int number) {
+  sync();
+  const TestProgram *p = findProgram(number);
+  if (!p || p->lines.empty()) return false;
+  run_ = Run();
+  run_.program = p;
+  started_ = true;
+  paused_ = false;
+  applyLine();
+  settleLine();
+  return true;
+}
+
+void Chamber::stopProgram() {
+  sync();
+  run_ = Run();
+}
+
+bool Chamber::setExternalValue(int index, double value) {
+  sync();
+  if (index < 0 || index >= kExternalValues) return false;
+  external_[index] = value;
+  return true;
+}
+
+bool Chamber::setInfoText(int index, const std::string &text) {
+  sync();
+  if (index < 0 || index >= kInfoTexts) return false;
+  info_[index] = text;
+  return true;
+}
+
+}  // namespace sim

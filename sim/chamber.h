@@ -1,0 +1,168 @@
+/*
+ * chamber.h -- the simulated climate test chamber, without sockets.
+ *
+ * Exports class Chamber: five analogue channels (0 temperature, 1 humidity,
+ * 2 to 4 further) whose actual values move toward their set values at the
+ * ramp rates per minute, manual limits that clamp the set values, the
+ * digital channels (start, error, pause, flags, softkeys), a chamber clock,
+ * the keyboard lock level, stored test programs, pending errors and the
+ * external values of special chambers.
+ *
+ * Time comes from a millisecond clock that the owner passes in (the server a
+ * monotonic timer, the tests a fake one). Every public call first brings the
+ * chamber up to the present; simulated time runs `speed` times faster than
+ * the clock.
+ */
+#ifndef QUENTA_SIM_CHAMBER_H
+#define QUENTA_SIM_CHAMBER_H
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace sim {
+
+constexpr int kAnalogChannels = 5;
+constexpr int kFlags = 5;
+constexpr int kSoftkeys = 5;
+/* Further digital channels, numbered from 1: start, error, one not in use,
+ * the flags, then the softkeys. */
+constexpr int kDigitalStart = 1;
+constexpr int kDigitalError = 2;
+constexpr int kDigitalUnused = 3;
+constexpr int kFirstFlag = 4;
+constexpr int kFirstSoftkey = kFirstFlag + kFlags;
+constexpr int kLastDigital = kFirstSoftkey + kSoftkeys - 1;
+/* A ramp rate of this value or more means "no ramp": the value jumps. */
+constexpr double kNoRamp = 999.9;
+/* The range that an answer field of five characters can carry. */
+constexpr double kValueMin = -99.9;
+constexpr double kValueMax = 999.9;
+constexpr int kMaxLockLevel = 2;
+constexpr int kExternalValues = 3;
+constexpr int kInfoTexts = 2;
+/* How close the temperature must come to its set value to end a wait. */
+constexpr double kWaitTolerance = 0.5;
+/* Software versions: PLC (two characters), controller (four), PLC number. */
+constexpr const char *kPlcVersion = "05";
+constexpr const char *kControllerVersion = "3.23";
+constexpr const char *kPlcNumber = "SIM-0001";
+
+struct AnalogChannel {
+  double actual;
+  double set;
+  double rateUp;     /* per minute; kNoRamp: jump */
+  double rateDown;
+  double limitMin;   /* manual limits; set values stay inside */
+  double limitMax;
+  double ambient;    /* where the actual value drifts while stopped */
+};
+
+struct ProgramLine {
+  int seconds;         /* how long the line runs */
+  double temperature;  /* set values that the line gives channels 0 and 1 */
+  double humidity;
+  bool wait;           /* at its end, wait until the temperature is reached */
+};
+
+struct TestProgram {
+  int number;
+  std::string name;
+  std::vector<ProgramLine> lines;
+};
+
+struct PendingError {
+  int number;  /* 1 to 9 */
+  std::string text;
+};
+
+/* The running test program as the chamber reports it; number 0: none. */
+struct ProgramStatus {
+  int number;
+  int line;              /* from 1 */
+  bool waiting;
+  bool running;          /* false while the chamber is paused */
+  int64_t runtime;       /* whole seconds the program has run */
+  int64_t lineRemaining; /* whole seconds left in the line, 0 while waiting */
+};
+
+using MillisecondClock = std::function<int64_t()>;
+
+class Chamber {
+ public:
+  /* clock: milliseconds of any monotonic origin; speed > 0; wallSeconds:
+   * the chamber clock at the start, seconds since 1970-01-01 00:00:00 read
+   * as the chamber's local time. The chamber starts switched on. */
+  Chamber(MillisecondClock clock, double speed, int64_t wallSeconds);
+
+  AnalogChannel channel(int k);
+  int64_t clockSeconds();
+  bool started();
+  bool paused();
+  int lockLevel();
+  bool digital(int index);
+  ProgramStatus program();
+  std::vector<PendingError> errors();
+  const std::vector<TestProgram> &programs() const { return programs_; }
+  const TestProgram *findProgram(int number) const;
+  double externalValue(int index) const { return external_[index]; }
+  std::string infoText(int index) const { return info_[index]; }
+  bool rampRunning(int k);
+
+  void setSetValue(int k, double value);
+  bool setRate(int k, bool up, double rate);
+  bool setLimits(int k, double min, double max);
+  void setClock(int64_t wallSeconds);
+  bool setLockLevel(int level);
+  void setStarted(bool on);
+  void setPaused(bool on);
+  bool setDigital(int index, bool on);
+  void raiseError(const std::string &text);
+  void confirmErrors();
+  bool startProgram(int number);
+  void stopProgram();
+  bool setExternalValue(int index, double value);
+  bool setInfoText(int index, const std::string &text);
+
+ private:
+  struct Run {
+    const TestProgram *program = nullptr;
+    size_t line = 0;
+    double lineElapsed = 0;
+    double runtime = 0;
+    bool waiting = false;
+  };
+
+  void sync();
+  void advance(double seconds);
+  double untilProgramEvent() const;
+  double untilTolerance() const;
+  void moveActuals(double seconds);
+  void runProgram(double seconds);
+  void settleLine();
+  void applyLine();
+  bool inTolerance() const;
+  double target(int k) const;
+
+  MillisecondClock clock_;
+  double speed_;
+  int64_t lastMs_;
+  double wallSeconds_;
+  AnalogChannel channels_[kAnalogChannels];
+  bool started_ = true;
+  bool paused_ = false;
+  bool flags_[kFlags] = {};
+  bool softkeys_[kSoftkeys] = {};
+  int lockLevel_ = 0;
+  std::vector<PendingError> errors_;
+  int nextErrorNumber_ = 1;
+  std::vector<TestProgram> programs_;
+  Run run_;
+  double external_[kExternalValues] = {};
+  std::string info_[kInfoTexts];
+};
+
+}  // namespace sim
+
+#endif
