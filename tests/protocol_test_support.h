@@ -1,0 +1,113 @@
+/*
+ * protocol_test_support.h -- helpers for the interpreter tests.
+ *
+ * Latin1() turns a UTF-8 literal into the single-byte text the interpreters
+ * write, so that expected German lines are typed with their umlauts rather
+ * than with escapes. Command() and Answer() run an interpreter the way the
+ * program does, but with a line buffer full of a marker byte (to tell
+ * "nothing written" from an empty line) and with digits behind the text's
+ * terminator (a reader that strays past it shows them).
+ */
+#ifndef QUENTA_PROTOCOL_TEST_SUPPORT_H
+#define QUENTA_PROTOCOL_TEST_SUPPORT_H
+
+#include "display.h"
+
+#include <gtest/gtest.h>
+
+#include <string.h>
+#include <string>
+#include <vector>
+
+namespace protocol_test {
+
+constexpr char kMarker = '\xA5';  /* fills the line before a call */
+constexpr char kTail = '7';       /* fills the text behind its terminator */
+constexpr size_t kTailBytes = 64;
+
+/* UTF-8 text whose characters are all below U+0100 into Latin-1 bytes. */
+inline std::string Latin1(const char *utf8) {
+    std::string out;
+    for (const unsigned char *p = reinterpret_cast<const unsigned char *>(utf8); *p; p++) {
+        if (*p >= 0xC0 && p[1] != 0) {
+            out += static_cast<char>(((*p & 0x1F) << 6) | (p[1] & 0x3F));
+            p++;
+        } else {
+            out += static_cast<char>(*p);
+        }
+    }
+    return out;
+}
+
+/* What an interpreter left: written is false when every byte of the line
+ * still holds the marker; line is the text up to the terminator. */
+struct Outcome {
+    bool written;
+    std::string line;
+    std::string text;  /* the input buffer after the call, up to its old end */
+};
+
+/* Checks the line buffer after a call: untouched, or terminated within
+ * DISPLAY_LINE_SIZE bytes. */
+inline Outcome ReadLine(const std::vector<char> &line) {
+    Outcome out{false, std::string(), std::string()};
+    for (char c : line)
+        out.written = out.written || c != kMarker;
+    if (!out.written)
+        return out;
+    const void *nul = memchr(line.data(), 0, line.size());
+    EXPECT_NE(nul, nullptr) << "line not terminated within its buffer";
+    if (nul != nullptr)
+        out.line.assign(line.data(), static_cast<const char *>(nul));
+    return out;
+}
+
+/* Runs fn(text buffer, line buffer) on text followed by its terminator and
+ * kTail digits, and checks that nothing behind the terminator changed. */
+template <typename Fn>
+Outcome Run(const std::string &text, Fn fn) {
+    std::vector<char> input(text.begin(), text.end());
+    input.push_back(0);
+    input.insert(input.end(), kTailBytes, kTail);
+    std::vector<char> line(DISPLAY_LINE_SIZE, kMarker);
+    fn(input.data(), line.data());
+    Outcome out = ReadLine(line);
+    out.text.assign(input.data(), text.size());
+    EXPECT_EQ(std::string(input.end() - kTailBytes, input.end()), std::string(kTailBytes, kTail))
+        << "written behind the terminator of " << text;
+    return out;
+}
+
+inline Outcome Command(const std::string &command, int mode) {
+    return Run(command, [mode](char *text, char *line) { DescribeCommand(text, line, mode); });
+}
+
+inline Outcome Answer(const std::string &answer, int mode) {
+    return Run(answer, [mode](char *text, char *line) { DescribeAnswer(text, line, mode); });
+}
+
+/* One row of a sentence table: expected nullptr means "line untouched". */
+struct Case {
+    const char *input;
+    const char *expected;
+};
+
+/* Runs describe on every row in mode 2 and compares, expected lines being
+ * UTF-8 literals. */
+template <typename Describe>
+void CheckSentences(const std::vector<Case> &cases, Describe describe) {
+    for (const Case &c : cases) {
+        SCOPED_TRACE(std::string("input \"") + c.input + "\"");
+        Outcome out = describe(c.input, DISPLAY_INTERPRETED);
+        if (c.expected == nullptr) {
+            EXPECT_FALSE(out.written) << "line: " << out.line;
+            continue;
+        }
+        EXPECT_TRUE(out.written);
+        EXPECT_EQ(out.line, Latin1(c.expected));
+    }
+}
+
+}  // namespace protocol_test
+
+#endif
