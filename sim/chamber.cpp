@@ -55,10 +55,11 @@ Chamber::Chamber(MillisecondClock clock, double speed, int64_t wallSeconds)
       programs_(storedPrograms()) {}
 
 /* Brings the chamber up to the clock's present. A clock that goes back
- * moves nothing. */
+ * moves nothing until it passes the latest time seen. */
 void Chamber::sync() {
   int64_t now = clock_();
-  if (now > lastMs_) advance(static_cast<double>(now - lastMs_) / 1000.0 * speed_);
+  if (now <= lastMs_) return;
+  advance(static_cast<double>(now - lastMs_) / 1000.0 * speed_);
   lastMs_ = now;
 }
 

@@ -44,8 +44,9 @@ int ChannelAt(const QByteArray &command, int pos) {
   return c >= '0' && c < '0' + kAnalogChannels ? c - '0' : -1;
 }
 
-/* Accepts [+-]digits[.digits] or [+-].digits, nothing else (no blanks,
- * exponents, "inf" or "nan"). Returns false for any other text. */
+/* Accepts [+-]digits[.digits] or [+-].digits of finite value, nothing
+ * else (no blanks, exponents, "inf" or "nan"). Returns false for any other
+ * text. */
 bool ParseDecimal(const QByteArray &text, double *value) {
   int i = text.startsWith('+') || text.startsWith('-') ? 1 : 0;
   int digits = 0;
@@ -56,9 +57,9 @@ bool ParseDecimal(const QByteArray &text, double *value) {
     else if (c == '.' && !point) point = true;
     else return false;
   }
-  if (digits == 0) return false;
-  *value = text.toDouble();
-  return true;
+  bool ok = false;
+  *value = text.toDouble(&ok);
+  return digits > 0 && ok && std::isfinite(*value);
 }
 
 /* Accepts 1 to maxDigits decimal digits and nothing else. */

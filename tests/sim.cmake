@@ -1,0 +1,15 @@
+# Tests of the chamber simulator: the model and its answers in-process, the
+# server and the catalogue through the built quenta-sim on 127.0.0.60 to
+# 127.0.0.79, port 1080.
+if(QUENTA_PROTOCOL_ONLY)
+  return()
+endif()
+
+quenta_test(sim_chamber_test SOURCES sim_chamber_test.cpp LIBS quenta_sim_core TIMEOUT 60)
+quenta_test(sim_responder_test SOURCES sim_responder_test.cpp LIBS quenta_sim_core TIMEOUT 60)
+
+foreach(t sim_server_test sim_catalogue_test)
+  quenta_test(${t} SOURCES ${t}.cpp LIBS quenta_sim_core quenta_protocol QT TIMEOUT 120)
+  target_compile_definitions(${t} PRIVATE QUENTA_SIM_PATH="$<TARGET_FILE:quenta-sim>")
+  add_dependencies(${t} quenta-sim)
+endforeach()
