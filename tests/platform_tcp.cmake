@@ -8,4 +8,5 @@ quenta_test(tcp_test QT
   SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/tcp_test.cpp
   LIBS quenta_platform Qt6::Core
   TIMEOUT 60
+  LOCK chamber-127.0.0.1
   LABELS platform)
