@@ -1,0 +1,345 @@
+/*
+ * controls.cpp -- builds the widgets of one control from its description
+ * and wires the operator's actions to the control's callback:
+ *
+ *   commit (1)     button click or shortcut; toggle or option click; ring
+ *                  or ring slide choice by the operator; numeric changed by
+ *                  arrows, wheel or Enter, or left after typing; Enter in a
+ *                  string field, or leaving it after a change; double-click
+ *                  or Enter on a list box item; Enter in a text box
+ *   key press (7)  every key in an operable control, before the control
+ *                  sees it; a nonzero callback result swallows the key
+ *   timer tick(15) each interval of an enabled timer, unless suspended
+ *
+ * Only signals that Qt raises for the operator's actions are used (clicked,
+ * activated, ...); the library's own changes block the others, so a
+ * program's SetCtrlVal never raises an event. Exports UiBuildControl().
+ */
+#include "uicore.h"
+#include "widgets.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDoubleSpinBox>
+#include <QFocusEvent>
+#include <QFrame>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QShortcut>
+#include <QTimer>
+
+#include <cmath>
+
+namespace {
+
+/* The key code a key press event carries (platform.h, VAL_*_VKEY). */
+int KeyCode(const QKeyEvent *e)
+{
+    switch (e->key()) {
+    case Qt::Key_Return:
+    case Qt::Key_Enter: return VAL_ENTER_VKEY;
+    case Qt::Key_Escape: return VAL_ESC_VKEY;
+    case Qt::Key_Tab: return VAL_TAB_VKEY;
+    case Qt::Key_Backspace: return VAL_BACKSPACE_VKEY;
+    default: break;
+    }
+    const QString text = e->text();
+    if (text.size() == 1 && text[0].unicode() >= 0x20 && text[0].unicode() <= 0xFF &&
+        text[0].unicode() != 0x7F)
+        return text[0].unicode();
+    return 0x10000 + e->key();
+}
+
+/* Watches the keys and the focus of one control. */
+class ControlFilter : public QObject {
+public:
+    ControlFilter(int panel, int control, int kind, QObject *parent)
+        : QObject(parent), panel_(panel), control_(control), kind_(kind)
+    {
+    }
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::KeyPress)
+            return OnKey(watched, static_cast<QKeyEvent *>(event));
+        if (event->type() == QEvent::FocusOut)
+            OnFocusOut(watched, static_cast<QFocusEvent *>(event));
+        return false;
+    }
+
+private:
+    bool OnKey(QObject *watched, QKeyEvent *e);
+    void OnFocusOut(QObject *watched, QFocusEvent *e);
+    bool Exists() const;
+
+    int panel_;
+    int control_;
+    int kind_;
+};
+
+/* True while the control's panel is loaded (a key press callback may have
+ * discarded it). */
+bool ControlFilter::Exists() const
+{
+    UiPanel *p;
+    UiControl *c;
+    return UiFindControl(panel_, control_, &p, &c) == 0;
+}
+
+/* Key press first; then Enter commits a string field, a list box with a
+ * current item and a text box, and is used up there. A text box refuses
+ * characters outside Latin-1, as a string field's validator does. */
+bool ControlFilter::OnKey(QObject *watched, QKeyEvent *e)
+{
+    const int code = KeyCode(e);
+    if (kind_ == CTRL_TEXT_BOX && e->text().size() > 0 && e->text()[0].unicode() > 0xFF)
+        return true;
+    if (UiDispatch(panel_, control_, EVENT_KEYPRESS, code, 0) != 0)
+        return true;
+    if (code != VAL_ENTER_VKEY || !Exists())
+        return false;
+    if (kind_ == CTRL_STRING) {
+        static_cast<QLineEdit *>(watched)->setModified(false);
+    } else if (kind_ == CTRL_LIST_BOX) {
+        if (!static_cast<QListWidget *>(watched)->currentItem())
+            return true;
+    } else if (kind_ != CTRL_TEXT_BOX) {
+        return false;
+    }
+    UiDispatch(panel_, control_, EVENT_COMMIT, 0, 0);
+    return true;
+}
+
+/* Leaving a string field after changing its text commits it. Switching to
+ * another window or opening a menu is not leaving. */
+void ControlFilter::OnFocusOut(QObject *watched, QFocusEvent *e)
+{
+    if (kind_ != CTRL_STRING || e->reason() == Qt::PopupFocusReason ||
+        e->reason() == Qt::ActiveWindowFocusReason)
+        return;
+    QLineEdit *edit = static_cast<QLineEdit *>(watched);
+    if (edit->isModified()) {
+        edit->setModified(false);
+        UiDispatch(panel_, control_, EVENT_COMMIT, 0, 0);
+    }
+}
+
+/* A button text shows '&' literally instead of making a mnemonic. */
+QString ButtonText(const std::string &label)
+{
+    return QString::fromLatin1(label.c_str()).replace(QLatin1Char('&'), QStringLiteral("&&"));
+}
+
+/* Connects signal of sender so that it commits control id of p. */
+template <typename Sender, typename Signal>
+void CommitOn(UiPanel *p, int id, Sender *sender, Signal signal)
+{
+    const int handle = p->handle;
+    QObject::connect(sender, signal, sender, [handle, id] {
+        UiDispatch(handle, id, EVENT_COMMIT, 0, 0);
+    });
+}
+
+QWidget *BuildButton(UiPanel *p, UiControl *c, int id)
+{
+    QPushButton *b = new QPushButton(ButtonText(c->desc.label), p->window);
+    b->setAutoDefault(false);
+    b->setCheckable(c->desc.kind == CTRL_TOGGLE_BUTTON);
+    b->setChecked(c->desc.intValue != 0);
+    CommitOn(p, id, b, &QPushButton::clicked);
+    const int key = ShortcutQtKey(c->desc.shortcutKey);
+    if (key) {
+        QShortcut *s = new QShortcut(QKeySequence(key), p->window);
+        s->setContext(Qt::WindowShortcut);
+        const int handle = p->handle;
+        QObject::connect(s, &QShortcut::activated, b, [handle, id, b] {
+            if (b->isEnabled())
+                UiDispatch(handle, id, EVENT_COMMIT, 0, 0);
+        });
+    }
+    return b;
+}
+
+QWidget *BuildRing(UiPanel *p, UiControl *c, int id)
+{
+    QComboBox *box = new QComboBox(p->window);
+    for (const ItemDesc &item : c->desc.items) {
+        const QVariant value = c->desc.stringItems ? QVariant(QByteArray::fromStdString(item.text))
+                                                   : QVariant(item.number);
+        box->addItem(QString::fromLatin1(item.label.c_str()), value);
+    }
+    box->setCurrentIndex(c->desc.index);
+    box->setMaxVisibleItems(24);
+    box->view()->setTextElideMode(Qt::ElideNone);
+    box->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    CommitOn(p, id, box, &QComboBox::activated);
+    return box;
+}
+
+QWidget *BuildString(UiPanel *p, UiControl *c)
+{
+    QLineEdit *edit = new QLineEdit(p->window);
+    edit->setMaxLength(c->desc.maxLength);
+    edit->setValidator(new Latin1Validator(edit));
+    edit->setText(QString::fromLatin1(c->desc.text.c_str()));
+    return edit;
+}
+
+QWidget *BuildNumeric(UiPanel *p, UiControl *c, int id)
+{
+    QDoubleSpinBox *spin = new QDoubleSpinBox(p->window);
+    spin->setDecimals(c->desc.precision);
+    spin->setRange(c->desc.minValue, c->desc.maxValue);
+    spin->setSingleStep(c->desc.increment);
+    spin->setValue(c->desc.numValue);
+    spin->setKeyboardTracking(false);
+    spin->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    CommitOn(p, id, spin, &QDoubleSpinBox::valueChanged);
+    return spin;
+}
+
+QWidget *BuildRingSlide(UiPanel *p, UiControl *c, int id)
+{
+    RingSlide *slide = new RingSlide(p->window, c->desc.width, c->desc.height);
+    std::vector<std::string> labels;
+    std::vector<int> values;
+    for (const ItemDesc &item : c->desc.items) {
+        labels.push_back(item.label);
+        values.push_back(item.number);
+    }
+    slide->setItems(labels, values);
+    slide->setIndex(c->desc.index);
+    CommitOn(p, id, slide, &RingSlide::choiceMade);
+    return slide;
+}
+
+QWidget *BuildListBox(UiPanel *p, UiControl *c, int id)
+{
+    QListWidget *list = new QListWidget(p->window);
+    list->setSelectionMode(QAbstractItemView::SingleSelection);
+    list->setUniformItemSizes(true);
+    for (const ItemDesc &item : c->desc.items) {
+        QListWidgetItem *it = new QListWidgetItem(QString::fromLatin1(item.label.c_str()), list);
+        it->setData(Qt::UserRole, item.number);
+    }
+    list->setCurrentRow(c->desc.index);
+    CommitOn(p, id, list, &QListWidget::itemDoubleClicked);
+    return list;
+}
+
+QWidget *BuildTextBox(UiPanel *p, UiControl *c)
+{
+    QPlainTextEdit *box = new QPlainTextEdit(p->window);
+    box->setPlainText(QString::fromLatin1(c->desc.text.c_str()));
+    box->setReadOnly(c->desc.indicator);
+    box->setTabChangesFocus(true);
+    if (c->desc.indicator)
+        box->setFocusPolicy(Qt::NoFocus);
+    return box;
+}
+
+/* The timer belongs to the panel's window and ticks from the event loop. */
+void BuildTimer(UiPanel *p, UiControl *c, int id)
+{
+    c->timer = new QTimer(p->window);
+    c->timer->setTimerType(Qt::PreciseTimer);
+    c->timer->setInterval(static_cast<int>(std::lround(c->desc.interval * 1000)));
+    const int handle = p->handle;
+    /* A tick that falls inside a library call (a nested wait) is missed,
+     * not queued. */
+    QObject::connect(c->timer, &QTimer::timeout, c->timer, [handle, id] {
+        if (!UiInCall())
+            UiDispatch(handle, id, EVENT_TIMER_TICK, 0, 0);
+    });
+    UiApplyTimer(c);
+}
+
+/* Creates the widget of c (NULL for a timer). */
+QWidget *BuildWidget(UiPanel *p, UiControl *c, int id)
+{
+    switch (c->desc.kind) {
+    case CTRL_TOGGLE_BUTTON:
+    case CTRL_COMMAND_BUTTON: return BuildButton(p, c, id);
+    case CTRL_RING: return BuildRing(p, c, id);
+    case CTRL_STRING: return BuildString(p, c);
+    case CTRL_NUMERIC: return BuildNumeric(p, c, id);
+    case CTRL_RING_SLIDE: return BuildRingSlide(p, c, id);
+    case CTRL_LIST_BOX: return BuildListBox(p, c, id);
+    case CTRL_TEXT_BOX: return BuildTextBox(p, c);
+    default: break;
+    }
+    if (c->desc.kind == CTRL_BINARY_SWITCH) {
+        QCheckBox *box = new QCheckBox(ButtonText(c->desc.label), p->window);
+        box->setChecked(c->desc.intValue != 0);
+        CommitOn(p, id, box, &QCheckBox::clicked);
+        return box;
+    }
+    if (c->desc.kind == CTRL_LED) {
+        LedWidget *led = new LedWidget(p->window);
+        led->setOn(c->desc.intValue != 0);
+        return led;
+    }
+    if (c->desc.kind == CTRL_DECORATION) {
+        QFrame *frame = new QFrame(p->window);
+        frame->setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
+        return frame;
+    }
+    if (c->desc.kind == CTRL_TEXT_MSG) {
+        QLabel *text = new QLabel(QString::fromLatin1(c->desc.text.c_str()), p->window);
+        text->setTextFormat(Qt::PlainText);
+        return text;
+    }
+    BuildTimer(p, c, id);
+    return nullptr;
+}
+
+/* True for the kinds whose label is a widget of its own. */
+bool HasSeparateLabel(int kind)
+{
+    return kind == CTRL_RING || kind == CTRL_STRING || kind == CTRL_LED || kind == CTRL_NUMERIC ||
+           kind == CTRL_RING_SLIDE || kind == CTRL_LIST_BOX || kind == CTRL_TEXT_BOX;
+}
+
+/* Places c's label above, left of or right of its rectangle. */
+void BuildLabel(UiPanel *p, UiControl *c)
+{
+    const ControlDesc &d = c->desc;
+    QLabel *label = new QLabel(QString::fromLatin1(d.label.c_str()), p->window);
+    label->setTextFormat(Qt::PlainText);
+    const QSize hint = label->sizeHint();
+    if (d.labelSide == LABEL_TOP)
+        label->setGeometry(d.x, d.y - hint.height() - 3, qMax(d.width, hint.width()), hint.height());
+    else if (d.labelSide == LABEL_LEFT)
+        label->setGeometry(d.x - hint.width() - 6, d.y + (d.height - hint.height()) / 2,
+                           hint.width(), hint.height());
+    else
+        label->setGeometry(d.x + d.width + 6, d.y + (d.height - hint.height()) / 2, hint.width(),
+                           hint.height());
+    label->setEnabled(!d.dimmed);
+    c->label = label;
+}
+
+}  // namespace
+
+void UiBuildControl(UiPanel *p, int id)
+{
+    UiControl *c = &p->controls[static_cast<size_t>(id - 2)];
+    QWidget *w = BuildWidget(p, c, id);
+    c->widget = w;
+    if (!w)
+        return;
+    w->setGeometry(c->desc.x, c->desc.y, c->desc.width, c->desc.height);
+    w->setEnabled(!c->desc.dimmed);
+    if (c->desc.kind == CTRL_DECORATION)
+        w->lower();
+    else
+        w->installEventFilter(new ControlFilter(p->handle, id, c->desc.kind, w));
+    if (HasSeparateLabel(c->desc.kind) && !c->desc.label.empty())
+        BuildLabel(p, c);
+}

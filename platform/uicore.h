@@ -1,0 +1,91 @@
+/*
+ * uicore.h -- what the parts of the user-interface library share inside
+ * the library: the table of loaded panels and their controls, the
+ * registered callbacks, event dispatch and the guard that keeps callbacks
+ * out of library calls. Not for the program: it sees platform.h only.
+ *
+ *   engine.cpp     start-up, callback table, panel table, dispatch, event
+ *                  loop, timers, wait cursor
+ *   panel.cpp      loading, showing and discarding panels; panel attributes
+ *   controls.cpp   building each kind of control and wiring its events
+ *   ctrlvalues.cpp values, attributes and list items of controls
+ *   widgets.cpp    the panel window, LED, ring slide, Latin-1 validator
+ */
+#ifndef QUENTA_UICORE_H
+#define QUENTA_UICORE_H
+
+#include "panelfile.h"
+#include "platform.h"
+
+#include <string>
+#include <vector>
+
+class QTimer;
+class QWidget;
+
+struct UiControl {
+    ControlDesc desc;                    /* as loaded; values live in the widget */
+    CtrlCallbackPtr callback = nullptr;
+    QWidget *widget = nullptr;           /* NULL for a timer */
+    QWidget *label = nullptr;            /* a label shown apart, or NULL */
+    QTimer *timer = nullptr;             /* timers only */
+};
+
+struct UiPanel {
+    int handle = 0;
+    int parent = 0;                      /* parent handle, 0 for top level */
+    int number = 0;                      /* panel number in its file */
+    std::string constant;
+    int closeControl = 0;
+    QWidget *window = nullptr;
+    std::vector<UiControl> controls;     /* control ID = place + 2 */
+};
+
+/* Marks a library call for its lifetime: events raised meanwhile (focus
+ * moved by SetActiveCtrl, a panel hidden by DiscardPanel) reach their
+ * callbacks later, from the event loop, never from inside the call. */
+class UiCall {
+public:
+    UiCall();
+    ~UiCall();
+    UiCall(const UiCall &) = delete;
+    UiCall &operator=(const UiCall &) = delete;
+};
+
+/* Returns true while a library call is in progress. */
+bool UiInCall(void);
+
+/* Returns true once InitRuntimeEngine has succeeded. */
+bool UiReady(void);
+
+/* Panel table. UiAddPanel takes ownership and returns the new handle. */
+int UiAddPanel(UiPanel *panel);
+UiPanel *UiFindPanel(int handle);
+void UiRemovePanel(int handle);
+std::vector<int> UiChildPanels(int handle);
+
+/* Looks up panel and control; returns 0 and sets the pointers, or
+ * UIE_NOT_INITIALIZED, UIE_INVALID_PANEL or UIE_INVALID_CONTROL. */
+int UiFindControl(int panel, int control, UiPanel **p, UiControl **c);
+
+/* name: a callback name from a panel file. Returns true and sets *fn when
+ * the registered table holds it. */
+bool UiLookupCallback(const std::string &name, CtrlCallbackPtr *fn);
+
+/* Calls the callback of control of panel with event, looked up anew by
+ * handle, so a discarded panel receives nothing. Inside a library call the
+ * event is posted to the event loop instead. Returns the callback's result,
+ * 0 when there is none or the event was posted. */
+int UiDispatch(int panel, int control, int event, int data1, int data2);
+
+/* Starts or stops c's QTimer as its enabled flag and the global suspension
+ * say. */
+void UiApplyTimer(UiControl *c);
+
+/* Builds the widgets of control id of p inside p->window (controls.cpp). */
+void UiBuildControl(UiPanel *p, int id);
+
+/* Copies text into dest, cut to bound bytes, and adds the NUL. */
+void UiCopyOut(const std::string &text, size_t bound, char *dest);
+
+#endif

@@ -1,0 +1,178 @@
+/*
+ * widgets.cpp -- PanelWindow, LedWidget, RingSlide and Latin1Validator
+ * (widgets.h).
+ */
+#include "widgets.h"
+#include "uicore.h"
+
+#include <QCloseEvent>
+#include <QLabel>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QRadialGradient>
+#include <QSignalBlocker>
+#include <QSlider>
+#include <QStyle>
+
+/* ---- PanelWindow ---- */
+
+PanelWindow::PanelWindow(int handle, QWidget *parent)
+    : QWidget(parent, parent ? Qt::Dialog : Qt::Window), handle_(handle)
+{
+}
+
+/* The window manager's close never closes the window by itself: it
+ * commits the panel's close control, whose callback decides. */
+void PanelWindow::closeEvent(QCloseEvent *event)
+{
+    event->ignore();
+    UiPanel *p = UiFindPanel(handle_);
+    if (p && p->closeControl)
+        UiDispatch(handle_, p->closeControl, EVENT_COMMIT, 0, 0);
+}
+
+/* ---- LedWidget ---- */
+
+LedWidget::LedWidget(QWidget *parent) : QWidget(parent)
+{
+    setFocusPolicy(Qt::NoFocus);
+}
+
+void LedWidget::setOn(bool on)
+{
+    if (on != on_) {
+        on_ = on;
+        update();
+    }
+}
+
+void LedWidget::paintEvent(QPaintEvent *)
+{
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    const qreal d = qMin(width(), height()) - 2.0;
+    const QRectF lamp((width() - d) / 2, (height() - d) / 2, d, d);
+    QRadialGradient glow(lamp.center() - QPointF(d / 6, d / 6), d / 1.5);
+    glow.setColorAt(0, on_ ? QColor(190, 255, 160) : QColor(70, 85, 70));
+    glow.setColorAt(1, on_ ? QColor(30, 170, 30) : QColor(20, 35, 20));
+    painter.setBrush(glow);
+    painter.setPen(QPen(QColor(40, 40, 40), 1.2));
+    painter.drawEllipse(lamp);
+}
+
+/* ---- RingSlide ---- */
+
+RingSlide::RingSlide(QWidget *parent, int width, int height) : QWidget(parent)
+{
+    resize(width, height);
+    slider_ = new QSlider(Qt::Vertical, this);
+    slider_->setInvertedAppearance(true);
+    slider_->setInvertedControls(true);
+    slider_->setTickPosition(QSlider::TicksRight);
+    slider_->setTickInterval(1);
+    slider_->setPageStep(1);
+    slider_->setTracking(false);
+    setFocusProxy(slider_);
+    connect(slider_, &QSlider::valueChanged, this, &RingSlide::choiceMade);
+}
+
+void RingSlide::setItems(const std::vector<std::string> &labels, const std::vector<int> &values)
+{
+    for (QLabel *l : labels_)
+        delete l;
+    labels_.clear();
+    values_.clear();
+    for (size_t i = 0; i < labels.size(); i++)
+        insertItem(static_cast<int>(i), labels[i], values[i]);
+}
+
+int RingSlide::index() const
+{
+    return values_.empty() ? -1 : slider_->value();
+}
+
+/* Moves to index without telling anyone (a program's change). */
+void RingSlide::setIndex(int index)
+{
+    const QSignalBlocker block(slider_);
+    slider_->setValue(index);
+}
+
+std::string RingSlide::label(int index) const
+{
+    return labels_[static_cast<size_t>(index)]->text().toLatin1().toStdString();
+}
+
+void RingSlide::insertItem(int index, const std::string &label, int value)
+{
+    QLabel *l = new QLabel(QString::fromLatin1(label.c_str()), this);
+    l->setTextFormat(Qt::PlainText);
+    l->installEventFilter(this);
+    l->show();
+    labels_.insert(labels_.begin() + index, l);
+    values_.insert(values_.begin() + index, value);
+    const QSignalBlocker block(slider_);
+    const int current = slider_->value();
+    slider_->setRange(0, qMax(0, count() - 1));
+    slider_->setValue(count() > 1 && index <= current ? current + 1 : current);
+    relayout();
+}
+
+void RingSlide::removeItem(int index)
+{
+    delete labels_[static_cast<size_t>(index)];
+    labels_.erase(labels_.begin() + index);
+    values_.erase(values_.begin() + index);
+    const QSignalBlocker block(slider_);
+    const int current = slider_->value();
+    slider_->setRange(0, qMax(0, count() - 1));
+    slider_->setValue(index < current ? current - 1 : qMin(current, qMax(0, count() - 1)));
+    relayout();
+}
+
+/* A click on a label is the operator choosing that position. */
+bool RingSlide::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() != QEvent::MouseButtonPress || !isEnabled())
+        return QWidget::eventFilter(watched, event);
+    for (size_t i = 0; i < labels_.size(); i++) {
+        if (labels_[i] == watched) {
+            slider_->setFocus(Qt::MouseFocusReason);
+            slider_->setValue(static_cast<int>(i));
+            return true;
+        }
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void RingSlide::resizeEvent(QResizeEvent *)
+{
+    relayout();
+}
+
+/* Puts the slider along the left edge and each label level with its
+ * position (the handle's centre runs from half a handle below the top to
+ * half a handle above the bottom). */
+void RingSlide::relayout()
+{
+    const int sw = slider_->sizeHint().width();
+    slider_->setGeometry(0, 0, sw, height());
+    const int half = slider_->style()->pixelMetric(QStyle::PM_SliderLength, nullptr, slider_) / 2;
+    const int n = count();
+    for (int i = 0; i < n; i++) {
+        QLabel *l = labels_[static_cast<size_t>(i)];
+        const int lh = l->sizeHint().height();
+        const int centre = n == 1 ? height() / 2 : half + i * (height() - 2 * half) / (n - 1);
+        l->setGeometry(sw + 6, qBound(0, centre - lh / 2, qMax(0, height() - lh)), width() - sw - 6, lh);
+    }
+}
+
+/* ---- Latin1Validator ---- */
+
+QValidator::State Latin1Validator::validate(QString &input, int &) const
+{
+    for (QChar c : input)
+        if (c.unicode() > 0xFF)
+            return Invalid;
+    return Acceptable;
+}

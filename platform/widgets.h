@@ -1,0 +1,87 @@
+/*
+ * widgets.h -- the few widgets Qt does not have ready: the panel window
+ * (which turns a window-manager close into a commit of its close control),
+ * the LED lamp, the ring slide (a slider with a label at each position) and
+ * the validator that keeps text fields to Latin-1.
+ */
+#ifndef QUENTA_WIDGETS_H
+#define QUENTA_WIDGETS_H
+
+#include <QValidator>
+#include <QWidget>
+
+#include <string>
+#include <vector>
+
+class QLabel;
+class QSlider;
+
+/* A panel's window. handle is the panel handle it belongs to. */
+class PanelWindow : public QWidget {
+    Q_OBJECT
+public:
+    PanelWindow(int handle, QWidget *parent);
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+
+private:
+    int handle_;
+};
+
+/* A round lamp: green when on, dark when off. Takes no input. */
+class LedWidget : public QWidget {
+    Q_OBJECT
+public:
+    explicit LedWidget(QWidget *parent);
+    void setOn(bool on);
+    bool isOn() const { return on_; }
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+
+private:
+    bool on_ = false;
+};
+
+/* A vertical slider with one position per item, the first at the top, and
+ * each item's label beside its position. A click on a label moves there.
+ * choiceMade() is emitted only for the operator's moves. */
+class RingSlide : public QWidget {
+    Q_OBJECT
+public:
+    RingSlide(QWidget *parent, int width, int height);
+    void setItems(const std::vector<std::string> &labels, const std::vector<int> &values);
+    int count() const { return static_cast<int>(values_.size()); }
+    int index() const;
+    void setIndex(int index);
+    std::string label(int index) const;
+    int value(int index) const { return values_[static_cast<size_t>(index)]; }
+    void insertItem(int index, const std::string &label, int value);
+    void removeItem(int index);
+    QSlider *slider() const { return slider_; }
+
+signals:
+    void choiceMade();
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
+
+private:
+    void relayout();
+
+    QSlider *slider_;
+    std::vector<QLabel *> labels_;
+    std::vector<int> values_;
+};
+
+/* Accepts text made of Latin-1 characters only. */
+class Latin1Validator : public QValidator {
+    Q_OBJECT
+public:
+    explicit Latin1Validator(QObject *parent) : QValidator(parent) {}
+    State validate(QString &input, int &pos) const override;
+};
+
+#endif
