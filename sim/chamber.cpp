@@ -55,24 +55,26 @@ Chamber::Chamber(MillisecondClock clock, double speed, int64_t wallSeconds)
       programs_(storedPrograms()) {}
 
 /* Brings the chamber up to the clock's present. A clock that goes back
- * moves nothing until it passes the latest time seen. */
+ * moves nothing until it passes the latest time seen. Runs even when no
+ * time has passed, so that a value without ramp jumps at once. */
 void Chamber::sync() {
   int64_t now = clock_();
-  if (now <= lastMs_) return;
-  advance(static_cast<double>(now - lastMs_) / 1000.0 * speed_);
-  lastMs_ = now;
+  double seconds = now > lastMs_ ? static_cast<double>(now - lastMs_) / 1000.0 * speed_ : 0.0;
+  lastMs_ = std::max(lastMs_, now);
+  advance(seconds);
 }
 
 /* Advances simulated time by seconds (>= 0), stepping from one program
- * event to the next. */
+ * event to the next; at least one step, which may be of zero length. */
 void Chamber::advance(double seconds) {
-  for (int steps = 0; seconds > 0 && steps < kMaxStepsPerAdvance; steps++) {
+  int steps = 0;
+  do {
     double step = std::min(seconds, untilProgramEvent());
     moveActuals(step);
     runProgram(step);
     wallSeconds_ += step;
     seconds -= step;
-  }
+  } while (seconds > 0 && ++steps < kMaxStepsPerAdvance);
   if (seconds > 0) {  /* only reached by a program that never settles */
     moveActuals(seconds);
     wallSeconds_ += seconds;

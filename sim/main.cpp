@@ -102,7 +102,12 @@ int main(int argc, char *argv[]) {
   QCoreApplication::setApplicationVersion("1.0.0");
   QCommandLineParser parser;
   AddOptions(parser);
-  parser.process(app);
+  if (!parser.parse(app.arguments())) {
+    fprintf(stderr, "quenta-sim: %s\n", qPrintable(parser.errorText()));
+    return 2;
+  }
+  if (parser.isSet("help")) parser.showHelp(0);
+  if (parser.isSet("version")) parser.showVersion();
   Settings settings;
   if (!ReadSettings(parser, &settings)) return 2;
 

@@ -30,8 +30,8 @@ TEST(SimChamber, RampsMoveActualTowardSetAtTheRate) {
       {1.0, 2.0, 10.0, 1, 180, 16.0},       /* falling uses the down rate */
       {1.0, 0.5, 20.0, 1, 120, 21.0},
       {3.5, 1.0, 30.0, 1, 60, 25.5},
-      {999.9, 1.0, 30.0, 1, 0.001, 30.0},   /* no ramp: jump */
-      {1.0, 999.9, -40.0, 1, 0.001, -40.0},
+      {999.9, 1.0, 30.0, 1, 0, 30.0},       /* no ramp: jump, even at once */
+      {1.0, 999.9, -40.0, 1, 0, -40.0},
       {1.0, 1.0, 30.0, 10, 18, 25.0},       /* ten times faster */
   };
   for (const Case &c : cases) {
