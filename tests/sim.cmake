@@ -7,9 +7,10 @@ endif()
 
 quenta_test(sim_chamber_test SOURCES sim_chamber_test.cpp LIBS quenta_sim_core TIMEOUT 60)
 quenta_test(sim_responder_test SOURCES sim_responder_test.cpp LIBS quenta_sim_core TIMEOUT 60)
-
+quenta_test(sim_server_test SOURCES sim_server_test.cpp LIBS quenta_sim_core QT TIMEOUT 120)
+quenta_test(sim_catalogue_test SOURCES sim_catalogue_test.cpp LIBS quenta_sim_core quenta_protocol
+            QT TIMEOUT 120)
 foreach(t sim_server_test sim_catalogue_test)
-  quenta_test(${t} SOURCES ${t}.cpp LIBS quenta_sim_core quenta_protocol QT TIMEOUT 120)
   target_compile_definitions(${t} PRIVATE QUENTA_SIM_PATH="$<TARGET_FILE:quenta-sim>")
   add_dependencies(${t} quenta-sim)
 endforeach()
