@@ -19,24 +19,6 @@ enum {
     SINGLE_A_LENGTH = 14    /* "A1 023.5 025.0" */
 };
 
-struct AnswerSentence {
-    char letter;
-    const char *english;
-    const char *german;
-};
-
-/* Acknowledgements: the letter alone. */
-static const AnswerSentence kAcknowledged[] = {
-    {'a', "setvalue changed", "Sollwert ge\xE4" "ndert"},
-    {'d', "Ramprate changed", "Gradient ge\xE4" "ndert"},
-    {'g', "manual limits (min/max) changed",
-     "Manuale Grenzwerte (Min/Max) ge\xE4" "ndert"},
-    {'l', "keyboard locking changed.",
-     "Zustand der Tastaturverriegelung des Bedienteils ge\xE4" "ndert."},
-    {'p', "Programme started/stopped", "Program gestartet/gestoppt"},
-    {'u', "Ramprate changed", "Gradient ge\xE4" "ndert"},
-};
-
 /* Ends the field that runs up to pos by a NUL at pos, inside the answer
  * only. */
 static void CutAt(char *answer, size_t len, size_t pos) {
@@ -48,21 +30,22 @@ static void CutAt(char *answer, size_t len, size_t pos) {
  * set value from 9. */
 static void ChannelValues(char *answer, size_t len, char *line) {
     CutAt(answer, len, 8);
-    LinePrintf(line, englishUI ? "Values of channel %c: Actvalue =%6.1f, Setvalue =%6.1f"
-                               : "Werte das Kanal %c: Istwert =%6.1f, Sollwert =%6.1f",
-               FieldChar(answer, len, 1), FieldReal(answer, len, 3),
-               FieldReal(answer, len, 9));
+    LinePrintfDecimal(line, englishUI
+                          ? "Values of channel %c: Actvalue =%6.1f, Setvalue =%6.1f"
+                          : "Werte das Kanal %c: Istwert =%6.1f, Sollwert =%6.1f",
+                      FieldChar(answer, len, 1), FieldReal(answer, len, 3),
+                      FieldReal(answer, len, 9));
 }
 
 /* All channels: actual value of channel k from 3 + 15k, set value from
  * 9 + 15k, none cut. */
-static void AllChannelValues(const char *answer, size_t len, char *line) {
+static void AllChannelValues(char *answer, size_t len, char *line) {
     double v[2 * ALL_CHANNELS];
     for (int k = 0; k < ALL_CHANNELS; k++) {
         v[2 * k] = FieldReal(answer, len, 3 + CHANNEL_STRIDE * k);
         v[2 * k + 1] = FieldReal(answer, len, 9 + CHANNEL_STRIDE * k);
     }
-    LinePrintf(line, englishUI
+    LinePrintfDecimal(line, englishUI
         ? "Values of channel:  '0': Act =%6.1f, Set =%6.1f - '1': Act =%6.1f, Set =%6.1f"
           " - '2': Act =%6.1f, Set =%6.1f - '3': Act =%6.1f, Set =%6.1f"
           " - '4': Act =%6.1f, Set =%6.1f"
@@ -74,7 +57,7 @@ static void AllChannelValues(const char *answer, size_t len, char *line) {
 
 /* "C": PLC version at 1..2, controller version at 4..7, PLC number from 9;
  * positions 3 and 8 are never shown. */
-static void SoftwareVersions(const char *answer, size_t len, char *line) {
+static void SoftwareVersions(char *answer, size_t len, char *line) {
     char plc[3];
     char zelo[5];
     FieldCopy(plc, sizeof plc, answer, len, 1, 2);
@@ -105,10 +88,10 @@ static Duration Split(int seconds) {
 /* "D001 002 0 1 00003725 00000061": program, line, wait, running, runtime
  * of the program and remaining runtime of the line in seconds. "D" alone:
  * no program runs. */
-static void ProgramInformation(const char *answer, size_t len, char *line) {
+static void ProgramInformation(char *answer, size_t len, char *line) {
     if (len == 1) {
-        LinePrintf(line, "%s", englishUI ? "The selected program is not running"
-                                         : "Das gew\xE4" "hlte Programm l\xE4" "uft nicht");
+        LineCopy(line, englishUI ? "The selected program is not running"
+                                 : "Das gew\xE4" "hlte Programm l\xE4" "uft nicht");
         return;
     }
     Duration run = Split(FieldInt(answer, len, 13));
@@ -126,10 +109,10 @@ static void ProgramInformation(const char *answer, size_t len, char *line) {
 }
 
 /* "L0" enabled, "L2" locked at level 2. */
-static void KeyboardLock(const char *answer, size_t len, char *line) {
+static void KeyboardLock(char *answer, size_t len, char *line) {
     char level = FieldChar(answer, len, 1);
     if (level == '0') {
-        LinePrintf(line, "%s", englishUI ? "Keyboard enabled" : "Tastatur ist freigeben");
+        LineCopy(line, englishUI ? "Keyboard enabled" : "Tastatur ist freigeben");
         return;
     }
     LinePrintf(line, englishUI ? "Keyboard disabled level:%c"
@@ -139,7 +122,7 @@ static void KeyboardLock(const char *answer, size_t len, char *line) {
 
 /* "O": start at 1, error at 2, pause at 3 (shown only when it is "1"),
  * flags and softkeys from 4. */
-static void DigitalChannels(const char *answer, size_t len, char *line) {
+static void DigitalChannels(char *answer, size_t len, char *line) {
     char start = FieldChar(answer, len, 1);
     char error = FieldChar(answer, len, 2);
     char pause = FieldChar(answer, len, 3);
@@ -157,10 +140,10 @@ static void DigitalChannels(const char *answer, size_t len, char *line) {
 }
 
 /* "P12": program 12 runs; "P0" (or no number): none runs. */
-static void ProgramStatus(const char *answer, size_t len, char *line) {
+static void ProgramStatus(char *answer, size_t len, char *line) {
     int program = FieldInt(answer, len, 1);
     if (program == 0) {
-        LinePrintf(line, "%s", englishUI ? "No Programme running" : "kein laufendes Program");
+        LineCopy(line, englishUI ? "No Programme running" : "kein laufendes Program");
         return;
     }
     LinePrintf(line, englishUI ? "Programme No.:%d is running" : "Program Nr.:%d l\xE4" "uft",
@@ -169,7 +152,7 @@ static void ProgramStatus(const char *answer, size_t len, char *line) {
 
 /* "S": start, error, temperature, humidity, four additional functions and
  * the error number, one character each at 1 to 9. */
-static void ChamberStatus(const char *answer, size_t len, char *line) {
+static void ChamberStatus(char *answer, size_t len, char *line) {
     char c[9];
     for (size_t i = 0; i < sizeof c; i++)
         c[i] = FieldChar(answer, len, i + 1);
@@ -179,109 +162,136 @@ static void ChamberStatus(const char *answer, size_t len, char *line) {
         c[0], c[1], c[2], c[3], c[4], c[5], c[6], c[7], c[8]);
 }
 
-/* Upper-case answers that carry a channel and values. Returns 1 if letter
- * is one of them, else 0 (line untouched). */
-static int WriteChannelAnswer(unsigned char letter, char *answer, size_t len,
-                              char *line) {
-    char channel = FieldChar(answer, len, 1);
-    switch (letter) {
-    case 'E':
-        LinePrintf(line, englishUI ? "Ramp terminal value of channel %c: =%6.1f"
-                                   : "Rampenendwert das Kanal %c: =%6.1f",
-                   channel, FieldReal(answer, len, 3));
-        return 1;
-    case 'G':
-        LinePrintf(line, englishUI ? "manual limits of channel %c: min = %6.1f, max = %6.1f"
-                                   : "Manuale Grenzwerte das Kanal %c: Min = %6.1f, Max = %6.1f",
-                   channel, FieldReal(answer, len, 3), FieldReal(answer, len, 9));
-        return 1;
-    case 'U':
-        CutAt(answer, len, 8);
-        LinePrintf(line, englishUI
-                       ? "Ramprates of channel %c: ramp up =%6.1f, ramp down =%6.1f"
-                       : "Gradienten das Kanal %c: steigende Rampe =%6.1f, fallende Rampe =%6.1f",
-                   channel, FieldReal(answer, len, 3), FieldReal(answer, len, 9));
-        return 1;
-    }
-    return 0;
+/* "A1 023.5 025.0" (exactly 14 characters): one channel; any other
+ * length: all channels. */
+static void AnalogValues(char *answer, size_t len, char *line) {
+    if (len == SINGLE_A_LENGTH)
+        ChannelValues(answer, len, line);
+    else
+        AllChannelValues(answer, len, line);
 }
 
-/* Answers that report values or state. Returns 1 if letter is one of
- * them, else 0 (line untouched). */
-static int WriteReport(unsigned char letter, char *answer, size_t len, char *line) {
-    switch (letter) {
-    case 'A':
-        if (len == SINGLE_A_LENGTH)
-            ChannelValues(answer, len, line);
-        else
-            AllChannelValues(answer, len, line);
-        return 1;
-    case 'C': SoftwareVersions(answer, len, line); return 1;
-    case 'D': ProgramInformation(answer, len, line); return 1;
-    case 'F':
-        LinePrintf(line, englishUI ? "Pending Error: %s" : "Aktueller Fehler: %s",
-                   FieldText(answer, len, 1));
-        return 1;
-    case 'L': KeyboardLock(answer, len, line); return 1;
-    case 'O': DigitalChannels(answer, len, line); return 1;
-    case 'P': ProgramStatus(answer, len, line); return 1;
-    case 'S': ChamberStatus(answer, len, line); return 1;
-    case 'T':
-        LineClock(line, englishUI
-                      ? "actual clock of chamber: date:%c%c.%c%c.%c%c  time:%c%c:%c%c:%c%c"
-                      : "Aktuelle Uhrzeit der Anlage: Datum:%c%c.%c%c.%c%c  Zeit:%c%c:%c%c:%c%c",
-                  answer, len);
-        return 1;
-    }
-    return WriteChannelAnswer(letter, answer, len, line);
+/* "E0 045.0": channel at 1, ramp terminal value from 3. */
+static void RampEnd(char *answer, size_t len, char *line) {
+    LinePrintfDecimal(line, englishUI ? "Ramp terminal value of channel %c: =%6.1f"
+                                      : "Rampenendwert das Kanal %c: =%6.1f",
+                      FieldChar(answer, len, 1), FieldReal(answer, len, 3));
 }
 
-/* Acknowledgements of a setting command. Returns 1 if letter is one of
- * them, else 0 (line untouched). */
-static int WriteAcknowledgement(unsigned char letter, char *answer, size_t len,
-                                char *line) {
-    for (const AnswerSentence &s : kAcknowledged) {
-        if (static_cast<unsigned char>(s.letter) == letter) {
-            LinePrintf(line, "%s", englishUI ? s.english : s.german);
-            return 1;
-        }
-    }
-    switch (letter) {
-    case 'o':
-        CutAt(answer, len, 3);
-        LinePrintf(line, englishUI ? "Digital channel %02d adjusted" : "Digitalkanal %02d ge\xE4" "ndert",
-                   FieldInt(answer, len, 1));
-        return 1;
-    case 's':
-        LinePrintf(line, englishUI ? "Digital channel %c adjusted" : "Digital Kanal %c ge\xE4" "ndert",
-                   FieldChar(answer, len, 1));
-        return 1;
-    case 't':
-        LineClock(line, englishUI
-                      ? "clock of chamber adjusted: date:%c%c.%c%c.%c%c  time:%c%c:%c%c:%c%c"
-                      : "Uhr der Anlage eingestellt auf: Datum:%c%c.%c%c.%c%c  Zeit:%c%c:%c%c:%c%c",
-                  answer, len);
-        return 1;
-    }
-    return 0;
+/* "G0 -80.0 190.0": channel at 1, minimum from 3, maximum from 9. */
+static void ManualLimits(char *answer, size_t len, char *line) {
+    LinePrintfDecimal(line, englishUI
+                          ? "manual limits of channel %c: min = %6.1f, max = %6.1f"
+                          : "Manuale Grenzwerte das Kanal %c: Min = %6.1f, Max = %6.1f",
+                      FieldChar(answer, len, 1), FieldReal(answer, len, 3),
+                      FieldReal(answer, len, 9));
 }
 
-/* Mode 2: the sentence for answer, in the language of englishUI. Answers
- * "H", "I", "M", "R", "i", "m" are shown as they are. Letters outside "A"
- * to "u" and letters without a sentence leave line as it was. */
+/* "U0 003.5 005.0": channel at 1, rising rate from 3 ending before 8,
+ * falling rate from 9. */
+static void Ramprates(char *answer, size_t len, char *line) {
+    CutAt(answer, len, 8);
+    LinePrintfDecimal(line, englishUI
+                          ? "Ramprates of channel %c: ramp up =%6.1f, ramp down =%6.1f"
+                          : "Gradienten das Kanal %c: steigende Rampe =%6.1f, fallende Rampe =%6.1f",
+                      FieldChar(answer, len, 1), FieldReal(answer, len, 3),
+                      FieldReal(answer, len, 9));
+}
+
+/* "FDoor open": the error text from 1. */
+static void PendingError(char *answer, size_t len, char *line) {
+    LinePrintf(line, englishUI ? "Pending Error: %s" : "Aktueller Fehler: %s",
+               FieldText(answer, len, 1));
+}
+
+/* "T131009123000": day, month, year, hour, minute, second at 1 to 12. */
+static void Clock(char *answer, size_t len, char *line) {
+    LineClock(line, englishUI
+                  ? "actual clock of chamber: date:%c%c.%c%c.%c%c  time:%c%c:%c%c:%c%c"
+                  : "Aktuelle Uhrzeit der Anlage: Datum:%c%c.%c%c.%c%c  Zeit:%c%c:%c%c:%c%c",
+              answer, len);
+}
+
+/* "t131009123000": the clock as set. */
+static void ClockSet(char *answer, size_t len, char *line) {
+    LineClock(line, englishUI
+                  ? "clock of chamber adjusted: date:%c%c.%c%c.%c%c  time:%c%c:%c%c:%c%c"
+                  : "Uhr der Anlage eingestellt auf: Datum:%c%c.%c%c.%c%c  Zeit:%c%c:%c%c:%c%c",
+              answer, len);
+}
+
+/* "o05": index of the further digital channel in 1 and 2, ending before 3. */
+static void FurtherDigitalSet(char *answer, size_t len, char *line) {
+    CutAt(answer, len, 3);
+    LinePrintf(line, englishUI ? "Digital channel %02d adjusted" : "Digitalkanal %02d ge\xE4" "ndert",
+               FieldInt(answer, len, 1));
+}
+
+/* "s1": the digital channel at 1. */
+static void DigitalSet(char *answer, size_t len, char *line) {
+    LinePrintf(line, englishUI ? "Digital channel %c adjusted" : "Digital Kanal %c ge\xE4" "ndert",
+               FieldChar(answer, len, 1));
+}
+
+/* "H02 2;Err1;Err2;" and the other answers shown as they stand. */
+static void Verbatim(char *answer, size_t, char *line) {
+    DescribeBytes(answer, line, DISPLAY_RAW);
+}
+
+/* One answer letter: write makes its line; where write is null the line
+ * is the sentence alone (the acknowledgement of a setting). */
+struct AnswerForm {
+    char letter;
+    void (*write)(char *answer, size_t len, char *line);
+    const char *english;
+    const char *german;
+};
+
+static constexpr AnswerForm kForms[] = {
+    {'A', AnalogValues, nullptr, nullptr},
+    {'C', SoftwareVersions, nullptr, nullptr},
+    {'D', ProgramInformation, nullptr, nullptr},
+    {'E', RampEnd, nullptr, nullptr},
+    {'F', PendingError, nullptr, nullptr},
+    {'G', ManualLimits, nullptr, nullptr},
+    {'H', Verbatim, nullptr, nullptr},
+    {'I', Verbatim, nullptr, nullptr},
+    {'L', KeyboardLock, nullptr, nullptr},
+    {'M', Verbatim, nullptr, nullptr},
+    {'O', DigitalChannels, nullptr, nullptr},
+    {'P', ProgramStatus, nullptr, nullptr},
+    {'R', Verbatim, nullptr, nullptr},
+    {'S', ChamberStatus, nullptr, nullptr},
+    {'T', Clock, nullptr, nullptr},
+    {'U', Ramprates, nullptr, nullptr},
+    {'a', nullptr, "setvalue changed", "Sollwert ge\xE4" "ndert"},
+    {'d', nullptr, "Ramprate changed", "Gradient ge\xE4" "ndert"},
+    {'g', nullptr, "manual limits (min/max) changed",
+     "Manuale Grenzwerte (Min/Max) ge\xE4" "ndert"},
+    {'i', Verbatim, nullptr, nullptr},
+    {'l', nullptr, "keyboard locking changed.",
+     "Zustand der Tastaturverriegelung des Bedienteils ge\xE4" "ndert."},
+    {'m', Verbatim, nullptr, nullptr},
+    {'o', FurtherDigitalSet, nullptr, nullptr},
+    {'p', nullptr, "Programme started/stopped", "Program gestartet/gestoppt"},
+    {'s', DigitalSet, nullptr, nullptr},
+    {'t', ClockSet, nullptr, nullptr},
+    {'u', nullptr, "Ramprate changed", "Gradient ge\xE4" "ndert"},
+};
+
+static constexpr LetterIndex kIndex = IndexLetters(kForms);
+
+/* Mode 2: the sentence for answer, in the language of englishUI. Letters
+ * outside "A" to "u" and letters without a form leave line as it was. */
 static void InterpretAnswer(char *answer, char *line) {
-    unsigned char letter = static_cast<unsigned char>(answer[0]);
-    if (letter < 'A' || letter > 'u')
+    int at = FindLetter(kIndex, answer);
+    if (at < 0)
         return;
-    if (strchr("HIMRim", letter) != nullptr) {
-        DescribeBytes(answer, line, DISPLAY_RAW);
-        return;
-    }
-    size_t len = strlen(answer);
-    locale_t saved = NumericLocaleEnter();
-    if (!WriteReport(letter, answer, len, line))
-        WriteAcknowledgement(letter, answer, len, line);
-    NumericLocaleLeave(saved);
+    const AnswerForm &form = kForms[at];
+    if (form.write != nullptr)
+        form.write(answer, strlen(answer), line);
+    else
+        LineCopy(line, englishUI ? form.english : form.german);
 }
 
 /* answer: NUL-terminated answer, any length, modifiable (mode 2 may end a

@@ -1,18 +1,21 @@
 /*
  * fields.cpp -- readers for the fixed positions of commands and answers,
- * and the C numeric locale the interpreters work in. Exports FieldChar,
- * FieldText, FieldReal, FieldInt, FieldIntBefore, FieldCopy, LinePrintf,
- * LineClock, NumericLocaleEnter and NumericLocaleLeave (fields.h).
+ * and the writers of the display line. Exports FieldChar, FieldText,
+ * FieldReal, FieldInt, FieldIntBefore, FieldCopy, LineCopy, LinePrintf,
+ * LinePrintfDecimal and LineClock (fields.h).
  */
 #include "fields.h"
 #include "display.h"
 
 #include <ctype.h>
+#include <limits.h>
+#include <locale.h>
 #include <stdarg.h>
 #include <stdio.h>
-#include <limits.h>
 #include <stdlib.h>
 #include <string.h>
+
+#include <charconv>
 
 char FieldChar(const char *text, size_t len, size_t pos) {
     return pos < len ? text[pos] : '\0';
@@ -37,14 +40,18 @@ double FieldReal(const char *text, size_t len, size_t pos) {
     while (isspace(static_cast<unsigned char>(*s)))
         s++;
     const char *digits = s + (*s == '+' || *s == '-');
-    /* Only decimal digits count: strtod would also take "inf", "nan" and
-     * hexadecimal "0x1A", which a decimal reading sees as 0 or stops at
-     * the "x" of. */
+    /* Only decimal digits count: "inf", "nan" and the like read as 0, and
+     * "0x1A" as 0 (the reading stops at the "x"). */
     if (!StartsDecimal(digits))
         return 0.0;
-    if (digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X'))
-        return *s == '-' ? -0.0 : 0.0;
-    return strtod(s, nullptr);
+    double value = 0.0;
+    std::from_chars_result r = std::from_chars(digits, text + len, value,
+                                               std::chars_format::general);
+    /* Beyond the range of a double: the standard conversion's infinity or
+     * underflow value. */
+    if (r.ec == std::errc::result_out_of_range)
+        return strtod(s, nullptr);
+    return *s == '-' ? -value : value;
 }
 
 int FieldInt(const char *text, size_t len, size_t pos) {
@@ -75,20 +82,8 @@ void FieldCopy(char *out, size_t outSize, const char *text, size_t len,
     out[n] = 0;
 }
 
-/* The C locale, made once; (locale_t)0 if it could not be made. */
-static locale_t CLocale(void) {
-    static const locale_t c = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(0));
-    return c;
-}
-
-locale_t NumericLocaleEnter(void) {
-    locale_t c = CLocale();
-    return c ? uselocale(c) : static_cast<locale_t>(0);
-}
-
-void NumericLocaleLeave(locale_t saved) {
-    if (saved)
-        uselocale(saved);
+void LineCopy(char *line, const char *sentence) {
+    DescribeBytes(sentence, line, DISPLAY_RAW);
 }
 
 int LinePrintf(char *line, const char *format, ...) {
@@ -105,4 +100,22 @@ void LineClock(char *line, const char *format, const char *text, size_t len) {
         c[i] = FieldChar(text, len, i + 1);
     LinePrintf(line, format, c[0], c[1], c[2], c[3], c[4], c[5], c[6], c[7],
                c[8], c[9], c[10], c[11]);
+}
+
+/* The C locale, made once; (locale_t)0 if it could not be made. */
+static locale_t CLocale(void) {
+    static const locale_t c = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(0));
+    return c;
+}
+
+int LinePrintfDecimal(char *line, const char *format, ...) {
+    locale_t c = CLocale();
+    locale_t saved = c ? uselocale(c) : static_cast<locale_t>(0);
+    va_list args;
+    va_start(args, format);
+    int n = vsnprintf(line, DISPLAY_LINE_SIZE, format, args);
+    va_end(args);
+    if (saved)
+        uselocale(saved);
+    return n;
 }

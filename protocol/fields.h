@@ -1,7 +1,8 @@
 /*
  * fields.h -- what the request and the response interpreter share: the
- * byte-wise display modes 0 and 1, and the readers that take a character,
- * a number or a text from a fixed position of a command or an answer.
+ * byte-wise display modes 0 and 1, the readers that take a character, a
+ * number or a text from a fixed position of a command or an answer, the
+ * bounded writers of the line, and the index from a letter to its form.
  *
  * Every reader is given the text and its length (the position of its
  * terminator). A position at or past the terminator reads like the
@@ -11,7 +12,6 @@
 #ifndef QUENTA_FIELDS_H
 #define QUENTA_FIELDS_H
 
-#include <locale.h>
 #include <stddef.h>
 
 /* Mode 0 (every byte as "0x%02X ") or mode 1 (the text unchanged) of the
@@ -46,6 +46,9 @@ int FieldIntBefore(const char *text, size_t len, size_t pos, size_t end);
 void FieldCopy(char *out, size_t outSize, const char *text, size_t len,
                size_t pos, size_t count);
 
+/* Copies the NUL-terminated sentence into line, cut at the line's end. */
+void LineCopy(char *line, const char *sentence);
+
 /* Writes the printf-style sentence into line (DISPLAY_LINE_SIZE bytes),
  * cut at the line's end. A "%c" given a NUL ends the line right there.
  * Returns what vsnprintf returns. */
@@ -57,11 +60,38 @@ int LinePrintf(char *line, const char *format, ...)
 void LineClock(char *line, const char *format, const char *text, size_t len)
     __attribute__((format(printf, 2, 0)));
 
-/* Numbers are read and printed with a decimal point whatever locale the
- * program has set (a GUI toolkit may set the user's, where the point is a
- * comma). NumericLocaleEnter switches the calling thread to the C locale
- * and returns the one it had; NumericLocaleLeave(saved) restores it. */
-locale_t NumericLocaleEnter(void);
-void NumericLocaleLeave(locale_t saved);
+/* As LinePrintf, for sentences with decimals ("%5.1f", "%6.1f", "%7.2f"):
+ * they are printed with a decimal point whatever locale the program has
+ * set (a GUI toolkit may set the user's, where the point is a comma). */
+int LinePrintfDecimal(char *line, const char *format, ...)
+    __attribute__((format(printf, 2, 3)));
+
+/* Where each letter from "A" to "u" has its entry in a list of forms. */
+enum { LETTER_FIRST = 'A', LETTER_LAST = 'u', LETTER_COUNT = LETTER_LAST - LETTER_FIRST + 1 };
+
+struct LetterIndex {
+    signed char at[LETTER_COUNT];  /* index into the list, or -1 */
+};
+
+/* Builds, at compile time, the index of forms (anything with a member
+ * letter); a letter listed twice keeps its last entry. */
+template <typename Form, size_t N>
+constexpr LetterIndex IndexLetters(const Form (&forms)[N]) {
+    LetterIndex index{};
+    for (signed char &at : index.at)
+        at = -1;
+    for (size_t i = 0; i < N; i++)
+        index.at[forms[i].letter - LETTER_FIRST] = static_cast<signed char>(i);
+    return index;
+}
+
+/* The entry of the form for the first byte of text, or -1 when that byte
+ * lies outside "A" to "u" (bytes from 128 included) or has no form. */
+inline int FindLetter(const LetterIndex &index, const char *text) {
+    unsigned char letter = static_cast<unsigned char>(text[0]);
+    if (letter < LETTER_FIRST || letter > LETTER_LAST)
+        return -1;
+    return index.at[letter - LETTER_FIRST];
+}
 
 #endif

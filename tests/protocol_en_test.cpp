@@ -339,11 +339,22 @@ TEST(Locale, NumbersKeepTheirPointUnderACommaLocale) {
     std::filesystem::create_directories(scratch);
     bool comma = UseCommaLocale(scratch);
     if (comma) {
-        EXPECT_EQ(Command("a0 030.5", DISPLAY_INTERPRETED).line,
-                  "Adjust setvalue of channel 0 to  30.5.");
-        EXPECT_EQ(Answer("A1 023.5 025.0", DISPLAY_INTERPRETED).line,
-                  "Values of channel 1: Actvalue =  23.5, Setvalue =  25.0");
-        /* The program's own locale is back after the call. */
+        CheckSentences({
+            {"a0 030.5", "Adjust setvalue of channel 0 to  30.5."},
+            {"d0 05.48", "Adjust ramprate for ramp down of channel 0 to    5.48."},
+            {"u0 03.50", "Adjust ramprate for ramp up of channel 0 to    3.50."},
+            {"g0 -80.5 190.5", "Set manual limits of channel 0: min = -80.5, max = 190.5."},
+        }, Command);
+        CheckSentences({
+            {"A1 023.5 025.5", "Values of channel 1: Actvalue =  23.5, Setvalue =  25.5"},
+            {"A0 0.5", "Values of channel:  '0': Act =   0.5, Set =   0.0 - '1': Act =   0.0,"
+                       " Set =   0.0 - '2': Act =   0.0, Set =   0.0 - '3': Act =   0.0,"
+                       " Set =   0.0 - '4': Act =   0.0, Set =   0.0"},
+            {"E0 045.5", "Ramp terminal value of channel 0: =  45.5"},
+            {"G0 -80.5 190.5", "manual limits of channel 0: min =  -80.5, max =  190.5"},
+            {"U0 003.5 005.5", "Ramprates of channel 0: ramp up =   3.5, ramp down =   5.5"},
+        }, Answer);
+        /* The program's own locale is back after the calls. */
         EXPECT_EQ(Format("%.1f", 2.5), "2,5");
     }
     setlocale(LC_ALL, "C");
