@@ -15,6 +15,7 @@
 #include <stdio.h>
 #include <string.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -211,17 +212,25 @@ int CheckForms() {
 
 }  // namespace
 
-BENCHMARK(HexInterpreter)->Arg(511)->Arg(2500);
-BENCHMARK(HexNaive)->Arg(511)->Arg(2500);
+/* The fastest of the repetitions: on a shared machine the other
+ * statistics mostly measure the neighbours. */
+static double Fastest(const std::vector<double> &v) {
+    return *std::min_element(v.begin(), v.end());
+}
+
+BENCHMARK(HexInterpreter)->Arg(511)->Arg(2500)->ComputeStatistics("min", Fastest);
+BENCHMARK(HexNaive)->Arg(511)->Arg(2500)->ComputeStatistics("min", Fastest);
 
 int main(int argc, char **argv) {
     if (CheckForms() != 0)
         return 1;
     for (const Form &form : kForms) {
         benchmark::RegisterBenchmark((std::string("Answer/") + form.name + "/interpreted").c_str(),
-                                     Interpreted, &form);
+                                     Interpreted, &form)
+            ->ComputeStatistics("min", Fastest);
         benchmark::RegisterBenchmark((std::string("Answer/") + form.name + "/snprintf").c_str(),
-                                     SingleSnprintf, &form);
+                                     SingleSnprintf, &form)
+            ->ComputeStatistics("min", Fastest);
     }
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv))
