@@ -66,6 +66,12 @@ public:
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override
     {
+        if (event->type() == QEvent::ShortcutOverride)
+            return OnShortcutOverride(static_cast<QKeyEvent *>(event));
+        if (event->type() == QEvent::KeyPress && swallowNext_) {
+            swallowNext_ = false;
+            return true;
+        }
         if (event->type() == QEvent::KeyPress)
             return OnKey(watched, static_cast<QKeyEvent *>(event));
         if (event->type() == QEvent::FocusOut)
@@ -74,6 +80,7 @@ protected:
     }
 
 private:
+    bool OnShortcutOverride(QKeyEvent *e);
     bool OnKey(QObject *watched, QKeyEvent *e);
     void OnFocusOut(QObject *watched, QFocusEvent *e);
     bool Exists() const;
@@ -81,6 +88,7 @@ private:
     int panel_;
     int control_;
     int kind_;
+    bool swallowNext_ = false;   /* the key press after an accepted override */
 };
 
 /* True while the control's panel is loaded (a key press callback may have
@@ -90,6 +98,30 @@ bool ControlFilter::Exists() const
     UiPanel *p;
     UiControl *c;
     return UiFindControl(panel_, control_, &p, &c) == 0;
+}
+
+/* True when code is the shortcut key of a command button of panel. */
+bool IsPanelShortcut(int panel, int code)
+{
+    UiPanel *p = UiFindPanel(panel);
+    for (size_t i = 0; p && i < p->controls.size(); i++)
+        if (p->controls[i].desc.shortcutKey == code)
+            return true;
+    return false;
+}
+
+/* Qt asks the focused widget before it operates a shortcut. The control
+ * hears a panel's shortcut key first, like any key; if its callback
+ * swallows it, the shortcut stays unoperated and the key press that Qt
+ * then delivers is dropped. */
+bool ControlFilter::OnShortcutOverride(QKeyEvent *e)
+{
+    const int code = KeyCode(e);
+    if (!IsPanelShortcut(panel_, code) || UiDispatch(panel_, control_, EVENT_KEYPRESS, code, 0) == 0)
+        return false;
+    e->accept();
+    swallowNext_ = true;
+    return true;
 }
 
 /* Key press first; then Enter commits a string field, a list box with a

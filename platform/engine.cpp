@@ -48,7 +48,7 @@ bool g_waitCursor = false;
  * NULL. Qt accepts the option with one or two dashes. */
 const char *ArgValue(char *argv[], const char *option)
 {
-    for (int i = 1; argv && argv[i] && argv[i + 1]; i++)
+    for (int i = 1; argv && argv[0] && argv[i] && argv[i + 1]; i++)
         if (strcmp(argv[i], option) == 0 || (argv[i][0] == '-' && strcmp(argv[i] + 1, option) == 0))
             return argv[i + 1];
     return nullptr;

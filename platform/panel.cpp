@@ -123,7 +123,6 @@ int DisplayPanel(int panel)
     if (!p)
         return UIE_INVALID_PANEL;
     p->window->show();
-    p->window->raise();
     p->window->activateWindow();
     return 0;
 }
@@ -141,7 +140,6 @@ int InstallPopup(int panel)
     p->window->setWindowModality(Qt::ApplicationModal);
     CenterOnParent(p->window);
     p->window->show();
-    p->window->raise();
     p->window->activateWindow();
     return 0;
 }

@@ -487,7 +487,7 @@ QString DecodeKey(const QByteArray &data, qsizetype from, qsizetype to)
 {
     const QByteArray token = data.mid(from, to - from + 1);
     if (!token.contains('\\'))
-        return QString::fromUtf8(token);
+        return QString::fromUtf8(token.mid(1, token.size() - 2));
     return QJsonDocument::fromJson("[" + token + "]").array().at(0).toString();
 }
 
