@@ -20,7 +20,15 @@
  * build flag, and by each test program for the language it checks. */
 extern const int englishUI;
 
+/* Both take a NUL-terminated text of any length, a line buffer of
+ * DISPLAY_LINE_SIZE bytes and a mode. They write a NUL-terminated line that
+ * never exceeds the buffer (mode 0 stops at the last whole group that
+ * fits: 511 bytes), or leave the buffer untouched when mode is none of the
+ * three or when mode 2 has no sentence for the text's first byte. Nothing
+ * beyond the text's terminator is read or written. Both return 0. */
 int DescribeCommand(const char *command, char *line, int mode);
+/* May end a field by writing a NUL into the answer (at 8 for "A" with one
+ * channel and for "U", at 3 for "o"), only where that lies inside it. */
 int DescribeAnswer(char *answer, char *line, int mode);
 
 #endif
