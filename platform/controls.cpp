@@ -28,9 +28,11 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMouseEvent>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QShortcut>
+#include <QSignalBlocker>
 #include <QTimer>
 
 #include <cmath>
@@ -76,6 +78,8 @@ protected:
             return OnKey(watched, static_cast<QKeyEvent *>(event));
         if (event->type() == QEvent::FocusOut)
             OnFocusOut(watched, static_cast<QFocusEvent *>(event));
+        if (event->type() == QEvent::MouseButtonDblClick)
+            OnDoubleClick(watched, static_cast<QMouseEvent *>(event));
         return false;
     }
 
@@ -83,6 +87,7 @@ private:
     bool OnShortcutOverride(QKeyEvent *e);
     bool OnKey(QObject *watched, QKeyEvent *e);
     void OnFocusOut(QObject *watched, QFocusEvent *e);
+    void OnDoubleClick(QObject *watched, QMouseEvent *e);
     bool Exists() const;
 
     int panel_;
@@ -160,6 +165,25 @@ void ControlFilter::OnFocusOut(QObject *watched, QFocusEvent *e)
         edit->setModified(false);
         UiDispatch(panel_, control_, EVENT_COMMIT, 0, 0);
     }
+}
+
+/* A double-click on an item of a list box (seen on its viewport) makes
+ * that item current and commits. The list's own itemDoubleClicked signal
+ * is not used: it needs the press before the double-click to land on the
+ * same item, which a synthesized double-click does not bring. */
+void ControlFilter::OnDoubleClick(QObject *watched, QMouseEvent *e)
+{
+    QListWidget *list = qobject_cast<QListWidget *>(watched->parent());
+    if (kind_ != CTRL_LIST_BOX || !list || e->button() != Qt::LeftButton || !list->isEnabled())
+        return;
+    QListWidgetItem *item = list->itemAt(e->position().toPoint());
+    if (!item)
+        return;
+    {
+        const QSignalBlocker block(list);
+        list->setCurrentItem(item);
+    }
+    UiDispatch(panel_, control_, EVENT_COMMIT, 0, 0);
 }
 
 /* A button text shows '&' literally instead of making a mnemonic. */
@@ -251,7 +275,7 @@ QWidget *BuildRingSlide(UiPanel *p, UiControl *c, int id)
     return slide;
 }
 
-QWidget *BuildListBox(UiPanel *p, UiControl *c, int id)
+QWidget *BuildListBox(UiPanel *p, UiControl *c)
 {
     QListWidget *list = new QListWidget(p->window);
     list->setSelectionMode(QAbstractItemView::SingleSelection);
@@ -261,7 +285,6 @@ QWidget *BuildListBox(UiPanel *p, UiControl *c, int id)
         it->setData(Qt::UserRole, item.number);
     }
     list->setCurrentRow(c->desc.index);
-    CommitOn(p, id, list, &QListWidget::itemDoubleClicked);
     return list;
 }
 
@@ -302,7 +325,7 @@ QWidget *BuildWidget(UiPanel *p, UiControl *c, int id)
     case CTRL_STRING: return BuildString(p, c);
     case CTRL_NUMERIC: return BuildNumeric(p, c, id);
     case CTRL_RING_SLIDE: return BuildRingSlide(p, c, id);
-    case CTRL_LIST_BOX: return BuildListBox(p, c, id);
+    case CTRL_LIST_BOX: return BuildListBox(p, c);
     case CTRL_TEXT_BOX: return BuildTextBox(p, c);
     default: break;
     }
@@ -372,6 +395,9 @@ void UiBuildControl(UiPanel *p, int id)
         w->lower();
     else
         w->installEventFilter(new ControlFilter(p->handle, id, c->desc.kind, w));
+    if (c->desc.kind == CTRL_LIST_BOX)
+        static_cast<QListWidget *>(w)->viewport()->installEventFilter(
+            new ControlFilter(p->handle, id, c->desc.kind, w));
     if (HasSeparateLabel(c->desc.kind) && !c->desc.label.empty())
         BuildLabel(p, c);
 }

@@ -235,17 +235,25 @@ TEST_F(Events, ListBoxCommitsOnDoubleClickAndEnter)
     EXPECT_EQ("FullText:7:1280", EventTrace()) << "Enter with no current item";
     for (const char *line : {"first", "second", "third"})
         ASSERT_EQ(0, InsertListItem(panel_, ZEICHEN_GESENDET, 0, line, 0));
-    QCoreApplication::processEvents();   /* the list lays its items out */
+    /* A real double-click (press, release, double-click) and a lone
+     * double-click event, as some tools synthesize it. */
+    for (bool lone : {false, true}) {
+        SCOPED_TRACE(lone ? "lone double-click" : "press, release, double-click");
+        ASSERT_EQ(0, SetCtrlIndex(panel_, ZEICHEN_GESENDET, 0));
+        Recorded().clear();
+        const QPoint second = list->visualItemRect(list->item(1)).center();
+        if (!lone)
+            QTest::mouseClick(list->viewport(), Qt::LeftButton, Qt::NoModifier, second);
+        QTest::mouseDClick(list->viewport(), Qt::LeftButton, Qt::NoModifier, second);
+        ASSERT_EQ("FullText:1:0", EventTrace());
+        EXPECT_EQ(ZEICHEN_GESENDET, Recorded().back().control);
+        int index = -1;
+        EXPECT_EQ(0, GetCtrlIndex(panel_, ZEICHEN_GESENDET, &index));
+        EXPECT_EQ(1, index);
+    }
     Recorded().clear();
-    const QRect second = list->visualItemRect(list->item(1));
-    /* A real double-click: press and release, then the double-click. */
-    QTest::mouseClick(list->viewport(), Qt::LeftButton, Qt::NoModifier, second.center());
-    QTest::mouseDClick(list->viewport(), Qt::LeftButton, Qt::NoModifier, second.center());
-    ASSERT_EQ(1, CountEvents("FullText", EVENT_COMMIT)) << EventTrace();
-    int index = -1;
-    EXPECT_EQ(0, GetCtrlIndex(panel_, ZEICHEN_GESENDET, &index));
-    EXPECT_EQ(1, index);
-    EXPECT_EQ(ZEICHEN_GESENDET, Recorded().back().control);
+    QTest::mouseDClick(list->viewport(), Qt::LeftButton, Qt::NoModifier, QPoint(5, list->viewport()->height() - 3));
+    EXPECT_EQ("", EventTrace()) << "double-click below the items";
     Recorded().clear();
     ASSERT_EQ(0, SetCtrlIndex(panel_, ZEICHEN_GESENDET, 2));
     QTest::keyClick(list, Qt::Key_Return);
