@@ -131,7 +131,8 @@ int RegisterCallbacks(const CallbackEntry *table, int count);
  *   called (from a callback, or before: then it returns at once) and returns
  *   the code given to QuitUserInterface.
  * Closing a panel's window with the window manager commits the panel's close
- *   control (ATTR_CLOSE_CTRL) when it has one, and is ignored otherwise. */
+ *   control (ATTR_CLOSE_CTRL) when it has one, and is ignored otherwise.
+ * A child panel is a window of its own, kept above its parent. */
 int LoadPanel(int parentPanel, const char *fileName, int panelNumber);
 int DisplayPanel(int panel);
 int InstallPopup(int panel);
@@ -151,19 +152,22 @@ int SetPanelAttribute(int panel, int attribute, const char *value);
  *   PLATFORM_LABEL_SIZE - 1 for a text box or text message. A buffer of
  *   bound + 1 bytes is therefore always enough.
  * SetCtrlVal never raises an event. A string longer than the control's bound
- *   is cut to it; a ring or ring slide selects its first item holding the
- *   value, or returns UIE_INVALID_VALUE and keeps its item; a numeric clamps
- *   to its range.
+ *   is cut to it; a text box gets the string as its whole text; a ring, ring
+ *   slide or list box selects its first item holding the value, or returns
+ *   UIE_INVALID_VALUE and keeps its item; a numeric clamps to its range.
  * Control callbacks are called only from the event loop (RunUserInterface or
  *   a Qt event loop), never from inside a library call. Commit (1): a click
  *   or the shortcut key of a button; a click of a toggle or option; a ring or
  *   ring slide choice made by the operator; a numeric changed by its arrows,
  *   the wheel or Enter, or left after typing; Enter in a string field, or
- *   leaving it after its text was changed; a double-click or Enter on a list
- *   box; Enter in a text box. Key press (7): each key pressed in a control,
- *   before the control acts on it; a callback result other than 0 swallows
- *   the key. Timer tick (15): once per interval while the timer is enabled
- *   and timer callbacks are not suspended; missed ticks are not queued.
+ *   leaving it after its text was changed; a double-click on a list box
+ *   item (which becomes the current item) or Enter on a list box with a
+ *   current item; Enter in a text box. Key press (7): each key pressed in a
+ *   control, before the control acts on it, a panel's shortcut key
+ *   included; a callback result other than 0 swallows the key (and keeps a
+ *   shortcut from operating). Timer tick (15): once per interval while the
+ *   timer is enabled and timer callbacks are not suspended; missed ticks are
+ *   not queued.
  * GetActiveCtrl returns the control that has the keyboard focus, or 0. */
 int GetCtrlVal(int panel, int control, int *value);
 int GetCtrlVal(int panel, int control, double *value);
@@ -201,8 +205,10 @@ int ResetTextBox(int panel, int control, const char *text);
 
 /* ---- Cursor and timers. ----
  * SetWaitCursor(1) shows the wait cursor over the whole application until
- *   SetWaitCursor(0). Suspend/ResumeTimerCallbacks stop and restart the ticks
- *   of every timer control; resuming starts a fresh interval. */
+ *   SetWaitCursor(0) (one call ends any number of SetWaitCursor(1)); the
+ *   change shows at once, without running the event loop.
+ * Suspend/ResumeTimerCallbacks stop and restart the ticks of every timer
+ *   control; resuming starts a fresh interval. */
 int SetWaitCursor(int on);
 int GetWaitCursor(void);
 int SuspendTimerCallbacks(void);

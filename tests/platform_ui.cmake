@@ -21,3 +21,7 @@ quenta_test(ui_events_test QT TIMEOUT 120 LABELS platform
 quenta_test(ui_nodisplay_test TIMEOUT 60 LABELS platform
   SOURCES ui_nodisplay_test.cpp
   LIBS quenta_platform)
+
+quenta_test(ui_values_test QT TIMEOUT 60 LABELS platform
+  SOURCES ui_values_test.cpp
+  LIBS quenta_platform quenta_ui)
