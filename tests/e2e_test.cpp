@@ -1,0 +1,228 @@
+/*
+ * e2e_test.cpp -- the real executable under Xvfb against the real simulator
+ * on 127.0.0.1:1080 (the program's default address): the first cyclic "A0"
+ * comes after the 5 s of the send cycle, the program reconnects after the
+ * chamber closed the connection, Esc ends it with exit code 0 and a closed
+ * connection, and a missing panel file or display ends it with 255 and no
+ * connection attempt.
+ *
+ * The simulator runs with --verbose and logs one line per connect, command
+ * and close; the test notes when each line arrives.
+ */
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+const int kWindowTimeoutMs = 15000;
+
+struct LogLine {
+    qint64 atMs;     /* since the program was started */
+    std::string text;
+};
+
+/* A child process whose standard output is collected line by line. */
+class Child {
+public:
+    QProcess process;
+    std::vector<LogLine> lines;
+    QByteArray pending;
+
+    ~Child()
+    {
+        if (process.state() != QProcess::NotRunning) {
+            process.kill();
+            process.waitForFinished(2000);
+        }
+    }
+
+    void collect(const QElapsedTimer &clock)
+    {
+        pending += process.readAllStandardOutput();
+        int end;
+        while ((end = pending.indexOf('\n')) >= 0) {
+            lines.push_back({clock.elapsed(), pending.left(end).toStdString()});
+            pending.remove(0, end + 1);
+        }
+    }
+
+    int count(const std::string &needle) const
+    {
+        int n = 0;
+        for (const LogLine &l : lines)
+            n += l.text.find(needle) != std::string::npos;
+        return n;
+    }
+
+    /* Time of the n-th (from 1) line holding needle, or -1. */
+    qint64 timeOf(const std::string &needle, int n = 1) const
+    {
+        for (const LogLine &l : lines)
+            if (l.text.find(needle) != std::string::npos && --n == 0)
+                return l.atMs;
+        return -1;
+    }
+};
+
+class EndToEnd : public ::testing::Test {
+protected:
+    QString display;
+    Child xvfb, sim;
+    QElapsedTimer clock;
+
+    void SetUp() override
+    {
+        for (int n = 150; n < 250 && display.isEmpty(); n++) {
+            if (QFile::exists(QString("/tmp/.X%1-lock").arg(n)))
+                continue;
+            display = QString(":%1").arg(n);
+        }
+        ASSERT_FALSE(display.isEmpty());
+        xvfb.process.start("Xvfb", {display, "-screen", "0", "1280x960x24", "-nolisten", "tcp"});
+        ASSERT_TRUE(xvfb.process.waitForStarted(5000)) << "Xvfb is missing";
+        QString socket = "/tmp/.X11-unix/X" + display.mid(1);
+        for (int i = 0; i < 100 && !QFile::exists(socket); i++)
+            QThread::msleep(50);
+        ASSERT_TRUE(QFile::exists(socket)) << "Xvfb did not start on " << display.toStdString();
+        clock.start();
+    }
+
+    void startSim(const QStringList &options)
+    {
+        sim.process.start(QUENTA_SIM_PATH, QStringList{"--listen", "127.0.0.1", "--verbose"} + options);
+        ASSERT_TRUE(sim.process.waitForStarted(5000));
+        ASSERT_TRUE(pumpUntil([&] { return sim.count("listening") > 0; }, 5000))
+            << "the simulator does not listen on 127.0.0.1:1080";
+    }
+
+    void startProgram(QProcess &program, const QString &path, const QString &platform = "xcb")
+    {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("DISPLAY", display);
+        env.insert("QT_QPA_PLATFORM", platform);
+        program.setProcessEnvironment(env);
+        program.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        clock.restart();
+        program.start(path, {});
+        ASSERT_TRUE(program.waitForStarted(5000));
+    }
+
+    bool pumpUntil(const std::function<bool()> &done, int timeoutMs)
+    {
+        QElapsedTimer waited;
+        waited.start();
+        while (!done() && waited.elapsed() < timeoutMs) {
+            sim.process.waitForReadyRead(20);
+            sim.collect(clock);
+        }
+        return done();
+    }
+
+    /* Runs xdotool with arguments; returns its standard output. */
+    std::string xdotool(const QStringList &arguments)
+    {
+        QProcess tool;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("DISPLAY", display);
+        tool.setProcessEnvironment(env);
+        tool.start("xdotool", arguments);
+        tool.waitForFinished(kWindowTimeoutMs);
+        return tool.readAllStandardOutput().trimmed().toStdString();
+    }
+
+    void pressEscape()
+    {
+        std::string window = xdotool({"search", "--sync", "--onlyvisible", "--class", "quenta-ascii"});
+        ASSERT_FALSE(window.empty()) << "the main window never showed";
+        window = window.substr(0, window.find('\n'));
+        xdotool({"windowfocus", "--sync", QString::fromStdString(window)});
+        xdotool({"key", "--window", QString::fromStdString(window), "Escape"});
+    }
+};
+
+TEST_F(EndToEnd, FirstCyclicSendAfterTheSendCycleThenEscEndsWithZero)
+{
+    startSim({});
+    QProcess program;
+    startProgram(program, QUENTA_APP_PATH);
+    ASSERT_TRUE(pumpUntil([&] { return sim.count("connected") > 0; }, 5000))
+        << "start-up connects to the address in IP";
+    ASSERT_TRUE(pumpUntil([&] { return sim.count("<< A0") > 0; }, 9000));
+    qint64 first = sim.timeOf("<< A0");
+    EXPECT_GE(first, 4800) << "the send cycle is SCANNING's 5 s, not the timer's stored 2 s";
+    EXPECT_LE(first, 8000);
+
+    pressEscape();
+    ASSERT_TRUE(program.waitForFinished(5000));
+    EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(program.exitCode(), 0);
+    EXPECT_TRUE(pumpUntil([&] { return sim.count("closed") > 0; }, 3000))
+        << "the connection is closed on the way out";
+}
+
+TEST_F(EndToEnd, ReconnectsAfterTheChamberClosedTheConnection)
+{
+    startSim({"--close-after-answer"});
+    QProcess program;
+    startProgram(program, QUENTA_APP_PATH);
+    ASSERT_TRUE(pumpUntil([&] { return sim.count("<< A0") >= 2; }, 14000))
+        << "a second cyclic send arrives";
+    EXPECT_GE(sim.count("connected"), 2) << "on a new connection";
+    EXPECT_GE(sim.count("closed"), 1);
+    EXPECT_LT(sim.timeOf("closed"), sim.timeOf("<< A0", 2));
+    pressEscape();
+    ASSERT_TRUE(program.waitForFinished(5000));
+    EXPECT_EQ(program.exitCode(), 0);
+}
+
+TEST_F(EndToEnd, MissingPanelFileEndsWith255BeforeAnyConnection)
+{
+    startSim({});
+    QTemporaryDir alone;
+    ASSERT_TRUE(alone.isValid());
+    QString copy = alone.filePath("quenta-ascii");
+    ASSERT_TRUE(QFile::copy(QUENTA_APP_PATH, copy));
+    QFile::setPermissions(copy, QFile::permissions(copy) | QFileDevice::ExeOwner);
+    QProcess program;
+    startProgram(program, copy);
+    ASSERT_TRUE(program.waitForFinished(5000));
+    EXPECT_EQ(program.exitCode(), 255);
+    pumpUntil([] { return false; }, 500);
+    EXPECT_EQ(sim.count("connected"), 0) << "no connection attempt";
+}
+
+TEST_F(EndToEnd, NoDisplayEndsWith255WithoutCrashing)
+{
+    startSim({});
+    QProcess program;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.remove("DISPLAY");
+    env.remove("WAYLAND_DISPLAY");
+    env.insert("QT_QPA_PLATFORM", "xcb");
+    program.setProcessEnvironment(env);
+    program.start(QUENTA_APP_PATH, {});
+    ASSERT_TRUE(program.waitForFinished(5000));
+    EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(program.exitCode(), 255);
+    pumpUntil([] { return false; }, 300);
+    EXPECT_EQ(sim.count("connected"), 0);
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
