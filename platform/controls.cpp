@@ -122,6 +122,7 @@ bool IsPanelShortcut(int panel, int code)
 bool ControlFilter::OnShortcutOverride(QKeyEvent *e)
 {
     const int code = KeyCode(e);
+    swallowNext_ = false;
     if (!IsPanelShortcut(panel_, code) || UiDispatch(panel_, control_, EVENT_KEYPRESS, code, 0) == 0)
         return false;
     e->accept();
@@ -315,20 +316,9 @@ void BuildTimer(UiPanel *p, UiControl *c, int id)
     UiApplyTimer(c);
 }
 
-/* Creates the widget of c (NULL for a timer). */
-QWidget *BuildWidget(UiPanel *p, UiControl *c, int id)
+/* Creates the widget of an option, LED, decoration or text message. */
+QWidget *BuildPlain(UiPanel *p, UiControl *c, int id)
 {
-    switch (c->desc.kind) {
-    case CTRL_TOGGLE_BUTTON:
-    case CTRL_COMMAND_BUTTON: return BuildButton(p, c, id);
-    case CTRL_RING: return BuildRing(p, c, id);
-    case CTRL_STRING: return BuildString(p, c);
-    case CTRL_NUMERIC: return BuildNumeric(p, c, id);
-    case CTRL_RING_SLIDE: return BuildRingSlide(p, c, id);
-    case CTRL_LIST_BOX: return BuildListBox(p, c);
-    case CTRL_TEXT_BOX: return BuildTextBox(p, c);
-    default: break;
-    }
     if (c->desc.kind == CTRL_BINARY_SWITCH) {
         QCheckBox *box = new QCheckBox(ButtonText(c->desc.label), p->window);
         box->setChecked(c->desc.intValue != 0);
@@ -345,13 +335,26 @@ QWidget *BuildWidget(UiPanel *p, UiControl *c, int id)
         frame->setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
         return frame;
     }
-    if (c->desc.kind == CTRL_TEXT_MSG) {
-        QLabel *text = new QLabel(QString::fromLatin1(c->desc.text.c_str()), p->window);
-        text->setTextFormat(Qt::PlainText);
-        return text;
+    QLabel *text = new QLabel(QString::fromLatin1(c->desc.text.c_str()), p->window);
+    text->setTextFormat(Qt::PlainText);
+    return text;
+}
+
+/* Creates the widget of c (NULL for a timer). */
+QWidget *BuildWidget(UiPanel *p, UiControl *c, int id)
+{
+    switch (c->desc.kind) {
+    case CTRL_TOGGLE_BUTTON:
+    case CTRL_COMMAND_BUTTON: return BuildButton(p, c, id);
+    case CTRL_RING: return BuildRing(p, c, id);
+    case CTRL_STRING: return BuildString(p, c);
+    case CTRL_NUMERIC: return BuildNumeric(p, c, id);
+    case CTRL_RING_SLIDE: return BuildRingSlide(p, c, id);
+    case CTRL_LIST_BOX: return BuildListBox(p, c);
+    case CTRL_TEXT_BOX: return BuildTextBox(p, c);
+    case CTRL_TIMER: BuildTimer(p, c, id); return nullptr;
+    default: return BuildPlain(p, c, id);
     }
-    BuildTimer(p, c, id);
-    return nullptr;
 }
 
 /* True for the kinds whose label is a widget of its own. */
