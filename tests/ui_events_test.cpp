@@ -361,7 +361,7 @@ TEST_F(Events, TimerTicksAtItsIntervalAndStopsWhenSuspended)
     ASSERT_EQ(0, SetCtrlAttribute(panel_, SCANNER, ATTR_ENABLED, 1));
     QTest::qWait(1050);
     const int ticks = CountEvents("TIMER", EVENT_TIMER_TICK);
-    EXPECT_GE(ticks, 6);
+    EXPECT_GE(ticks, 4) << "a slow machine may delay ticks, never add them";
     EXPECT_LE(ticks, 11);
     ASSERT_EQ(0, SuspendTimerCallbacks());
     Recorded().clear();
@@ -379,19 +379,23 @@ TEST_F(Events, TimerTicksAtItsIntervalAndStopsWhenSuspended)
 TEST_F(Events, MissedTicksAreNotQueued)
 {
     ASSERT_EQ(0, SetCtrlAttribute(panel_, SCANNER, ATTR_INTERVAL, 0.05));
-    bool slept = false;
-    Hooks()["TIMER"] = [&slept](int, int, int) {
-        if (!slept) {
-            slept = true;
-            QThread::msleep(600);   /* about twelve intervals */
+    QElapsedTimer clock;
+    qint64 wokeAt = -1;
+    int soonAfter = 0;   /* ticks within 40 ms after the long one */
+    Hooks()["TIMER"] = [&](int, int, int) {
+        if (wokeAt < 0) {
+            QThread::msleep(600);   /* twelve intervals */
+            wokeAt = clock.elapsed();
+        } else if (clock.elapsed() - wokeAt < 40) {
+            soonAfter++;
         }
     };
+    clock.start();
     ASSERT_EQ(0, SetCtrlAttribute(panel_, SCANNER, ATTR_ENABLED, 1));
-    QTest::qWait(660);
-    ASSERT_TRUE(slept);
-    /* In the 60 ms after the long tick at most two more ticks arrive, not
-     * the dozen that fell into the sleep. */
-    EXPECT_LE(CountEvents("TIMER", EVENT_TIMER_TICK), 3);
+    QTest::qWait(800);
+    ASSERT_GE(wokeAt, 0);
+    EXPECT_LE(soonAfter, 1) << "the missed ticks came in a burst";
+    EXPECT_GE(CountEvents("TIMER", EVENT_TIMER_TICK), 2) << "ticking went on";
     ASSERT_EQ(0, SetCtrlAttribute(panel_, SCANNER, ATTR_ENABLED, 0));
 }
 
