@@ -67,6 +67,9 @@ int BuildPanel(const PanelDesc &d, const std::vector<CtrlCallbackPtr> &fns, UiPa
         p->controls[i].callback = fns[i];
         UiBuildControl(p, static_cast<int>(i) + 2);
     }
+    /* A hidden window keeps the focus widget for when it shows. */
+    if (d.activeControl && p->controls[d.activeControl - 2].widget)
+        p->controls[d.activeControl - 2].widget->setFocus(Qt::OtherFocusReason);
     return handle;
 }
 

@@ -448,6 +448,28 @@ bool GetCloseControl(const QJsonObject &o, PanelDesc *p, const char *where, Ctx 
     return Fail(ctx, "%s: close control %s is not on the panel", where, name.c_str());
 }
 
+/* Reads "activeControl": the constant of the control that has the keyboard
+ * focus when the panel first shows (optional); it must take input. */
+bool GetActiveControl(const QJsonObject &o, PanelDesc *p, const char *where, Ctx *ctx)
+{
+    std::string name;
+    if (!GetIdentifier(o, "activeControl", false, &name, where, ctx))
+        return false;
+    if (name.empty())
+        return true;
+    for (size_t i = 0; i < p->controls.size(); i++) {
+        const ControlDesc &c = p->controls[i];
+        if (c.constant != name)
+            continue;
+        if (c.kind == CTRL_LED || c.kind == CTRL_TIMER || c.kind == CTRL_DECORATION ||
+            c.kind == CTRL_TEXT_MSG || c.dimmed)
+            return Fail(ctx, "%s: active control %s takes no input", where, name.c_str());
+        p->activeControl = static_cast<int>(i) + 2;
+        return true;
+    }
+    return Fail(ctx, "%s: active control %s is not on the panel", where, name.c_str());
+}
+
 /* Reads one panel object into *p. */
 bool ParsePanel(const QJsonValue &v, PanelDesc *p, int place, Ctx *ctx)
 {
@@ -456,7 +478,7 @@ bool ParsePanel(const QJsonValue &v, PanelDesc *p, int place, Ctx *ctx)
     const QJsonObject o = v.toObject();
     if (!v.isObject())
         return Fail(ctx, "%s: must be an object", where);
-    if (!OnlyFields(o, "number constant title size closeControl controls", "", where, ctx) ||
+    if (!OnlyFields(o, "number constant title size closeControl activeControl controls", "", where, ctx) ||
         !GetInt(o, "number", true, 1, 32767, &p->number, where, ctx) ||
         !GetIdentifier(o, "constant", true, &p->constant, where, ctx) ||
         !GetText(o, "title", true, PLATFORM_TITLE_SIZE - 1, &p->title, where, ctx))
@@ -469,7 +491,8 @@ bool ParsePanel(const QJsonValue &v, PanelDesc *p, int place, Ctx *ctx)
     p->height = size.at(1).toInt(0);
     if (p->width < 1 || p->height < 1 || p->width > PANELFILE_MAX_COORD || p->height > PANELFILE_MAX_COORD)
         return Fail(ctx, "%s: \"size\" needs whole numbers from 1 to %d", where, PANELFILE_MAX_COORD);
-    return ParseControls(o, p, where, ctx) && GetCloseControl(o, p, where, ctx);
+    return ParseControls(o, p, where, ctx) && GetCloseControl(o, p, where, ctx) &&
+           GetActiveControl(o, p, where, ctx);
 }
 
 /* Skips the JSON string that starts at data[i] (a quote); returns the

@@ -65,6 +65,7 @@ struct PanelDesc {
     std::string title;
     int width = 0, height = 0;
     int closeControl = 0;        /* control ID committed on window close, 0 none */
+    int activeControl = 0;       /* control ID focused when first shown, 0 none */
     std::vector<ControlDesc> controls;   /* control ID = place + 2 */
 };
 

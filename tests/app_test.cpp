@@ -116,6 +116,7 @@ TEST(Startup, WithNoChamberTheLedIsOffAndTheProgramRuns)
     EXPECT_EQ(interval, 5.0) << "the timer takes SCANNING, not its stored interval";
     EXPECT_EQ(cycleSeconds, 5.0);
     EXPECT_EQ(IntVal(TOGGLEBUTTON), 1);
+    EXPECT_EQ(GetActiveCtrl(mainPanel), SEND_STRING) << "the operator can type a command at once";
     DiscardPanel(mainPanel);
 }
 

@@ -170,6 +170,9 @@ TEST(PanelFile, RefusesEachBrokenVariant)
         {"close control not on panel", Edit("\"closeControl\": \"QUIT\"", "\"closeControl\": \"NONE\""), false},
         {"close control an LED", Edit("\"closeControl\": \"QUIT\"", "\"closeControl\": \"LAMP\""), false},
         {"close control an indicator box", Edit("\"closeControl\": \"QUIT\"", "\"closeControl\": \"BOX\""), false},
+        {"active control takes input", Edit("\"closeControl\": \"QUIT\"", "\"closeControl\": \"QUIT\", \"activeControl\": \"QUIT\""), true},
+        {"active control not on panel", Edit("\"closeControl\": \"QUIT\"", "\"closeControl\": \"QUIT\", \"activeControl\": \"NONE\""), false},
+        {"active control an LED", Edit("\"closeControl\": \"QUIT\"", "\"closeControl\": \"QUIT\", \"activeControl\": \"LAMP\""), false},
         {"decoration with a label", Edit("\"kind\": \"decoration\",", "\"kind\": \"decoration\", \"label\": \"d\","), false},
         {"label side unknown", Edit("\"labelSide\": \"right\"", "\"labelSide\": \"below\""), false},
     };
