@@ -1,0 +1,367 @@
+/*
+ * latency_bench.cpp -- answer latency in-process: the time from a chamber's
+ * write of an answer to the answer's line in the received list.
+ *
+ * A chamber stand-in runs on a thread of its own, listening on one loopback
+ * address, port 1080; it answers every read with the same answer and takes
+ * the time on the steady clock just before its write. The module ASCII runs
+ * on the real main panel on this thread: each cycle sends "A0" as Enter in
+ * the command field does, and the list widget's rowsInserted signal takes
+ * the time of arrival. Beside it, the same cycle without the module and its
+ * library: a plain socket watched by a QSocketNotifier, read and listed in a
+ * QListWidget, which is what Qt itself costs.
+ *
+ * The stand-in answers 3 ms after each command by default, as a chamber
+ * answers after a while: then the answer finds the program idle, its
+ * listing of the sent command and the repaint done, and the figure is that
+ * of the receive path alone. --answer-delay-us 0 answers at once and adds
+ * whatever the program still does after its write.
+ *
+ * Usage: latency_bench [--address A] [--count N] [--warmup N] [--answer-delay-us N]
+ * Prints one line per path, times in microseconds:
+ *   latency <path> <answers> p50 <us> p99 <us> max <us>
+ * Exits 0, or 1 after a message when an answer is lost or listed wrong.
+ */
+#include <QApplication>
+#include <QEventLoop>
+#include <QListWidget>
+#include <QSocketNotifier>
+#include <QTimer>
+
+#include <arpa/inet.h>
+#include <errno.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "ascii.h"
+#include "ascii_module.h"
+#include "bench_stats.h"
+#include "platform.h"
+#include "platform_qt.h"
+
+namespace {
+
+const char kCommand[] = "A0";
+const char kAnswer[] = "A0 022.0 025.0";
+const int kAnswerWaitMs = 2000;
+const int kPeerSliceMs = 50;
+const int kMaxPeerFds = 8;
+const int kDefaultCount = 1000;
+const int kDefaultWarmup = 50;
+const int kDefaultAnswerDelayUs = 3000;
+
+long long NowNs()
+{
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
+/* The chamber stand-in: accepts connections and answers each read. */
+struct Peer {
+    int listenFd = -1;
+    int answerDelayUs = 0;
+    std::vector<int> conns;
+    std::atomic<bool> stop{false};
+    std::atomic<long long> writeNs{0};
+    std::thread thread;
+};
+
+/* Listens on address, port 1080. Returns the socket, or -1 after a message. */
+int Listen(const char *address)
+{
+    struct sockaddr_in a = {};
+    int one = 1;
+    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+
+    a.sin_family = AF_INET;
+    a.sin_port = htons(CHAMBER_PORT);
+    if (fd < 0 || inet_pton(AF_INET, address, &a.sin_addr) != 1) {
+        fprintf(stderr, "latency_bench: bad address %s\n", address);
+        return -1;
+    }
+    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    if (bind(fd, (struct sockaddr *)&a, sizeof a) != 0 || listen(fd, 4) != 0) {
+        fprintf(stderr, "latency_bench: cannot listen on %s:%d: %s\n", address, CHAMBER_PORT, strerror(errno));
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+/* One readable connection of the peer: a read is one command, answered
+ * after the peer's answer delay; the time of the write is kept. A closed
+ * connection is dropped. */
+void Answer(Peer *peer, size_t index)
+{
+    char command[COMMAND_SIZE];
+    const int fd = peer->conns[index];
+    ssize_t n = recv(fd, command, sizeof command, 0);
+
+    if (n <= 0) {
+        close(fd);
+        peer->conns.erase(peer->conns.begin() + static_cast<long>(index));
+        return;
+    }
+    if (peer->answerDelayUs > 0)
+        std::this_thread::sleep_for(std::chrono::microseconds(peer->answerDelayUs));
+    peer->writeNs.store(NowNs(), std::memory_order_release);
+    if (send(fd, kAnswer, strlen(kAnswer), MSG_NOSIGNAL) < 0)
+        fprintf(stderr, "latency_bench: the peer cannot write: %s\n", strerror(errno));
+}
+
+/* The peer's thread: accepts and answers until told to stop. */
+void RunPeer(Peer *peer)
+{
+    struct pollfd p[kMaxPeerFds];
+
+    while (!peer->stop.load()) {
+        size_t n = 0;
+        p[n++] = {peer->listenFd, POLLIN, 0};
+        for (size_t i = 0; i < peer->conns.size() && n < kMaxPeerFds; i++)
+            p[n++] = {peer->conns[i], POLLIN, 0};
+        if (poll(p, n, kPeerSliceMs) <= 0)
+            continue;
+        for (size_t i = n - 1; i >= 1; i--)
+            if (p[i].revents != 0)
+                Answer(peer, i - 1);
+        if ((p[0].revents & POLLIN) && peer->conns.size() + 1 < kMaxPeerFds) {
+            int fd = accept4(peer->listenFd, nullptr, nullptr, SOCK_CLOEXEC);
+            if (fd >= 0)
+                peer->conns.push_back(fd);
+        }
+    }
+}
+
+/* Waits for one line in a list and takes its latency. */
+struct Arrival {
+    Peer *peer = nullptr;
+    QEventLoop *loop = nullptr;
+    long long latencyNs = -1;
+};
+
+/* Hooks list's model so that every inserted row ends the current wait
+ * with the time since the peer's last write. */
+void WatchList(QListWidget *list, Arrival *arrival)
+{
+    QObject::connect(list->model(), &QAbstractItemModel::rowsInserted, list, [arrival] {
+        arrival->latencyNs = NowNs() - arrival->peer->writeNs.load(std::memory_order_acquire);
+        if (arrival->loop)
+            arrival->loop->quit();
+    });
+}
+
+/* Runs send() once, then the event loop until a line arrives (or 2 s).
+ * Returns the latency in microseconds, or -1 when no line came. */
+double OneCycle(Arrival *arrival, const std::function<void()> &send)
+{
+    QEventLoop loop;
+    QTimer::singleShot(kAnswerWaitMs, &loop, &QEventLoop::quit);
+    arrival->latencyNs = -1;
+    arrival->loop = &loop;
+    send();
+    if (arrival->latencyNs < 0)
+        loop.exec();
+    arrival->loop = nullptr;
+    return arrival->latencyNs < 0 ? -1.0 : static_cast<double>(arrival->latencyNs) / 1000.0;
+}
+
+/*
+ * Runs warmup + count cycles, checking after each that the top line of list
+ * reads expected. Prints the line of figures for name and returns true, or
+ * returns false after a message.
+ */
+bool Measure(const char *name, QListWidget *list, Arrival *arrival, const std::function<void()> &send,
+             const QString &expected, int warmup, int count)
+{
+    std::vector<double> us;
+
+    for (int i = 0; i < warmup + count; i++) {
+        const double latency = OneCycle(arrival, send);
+        if (latency < 0 || list->count() == 0 || list->item(0)->text() != expected) {
+            fprintf(stderr, "latency_bench: %s: answer %d %s\n", name, i + 1,
+                    latency < 0 ? "never listed" : "listed wrong");
+            return false;
+        }
+        if (i >= warmup)
+            us.push_back(latency);
+    }
+    printf("latency %s %d p50 %.1f p99 %.1f max %.1f\n", name, count, Percentile(us, 50),
+           Percentile(us, 99), Percentile(us, 100));
+    fflush(stdout);
+    return true;
+}
+
+/* The module's line for kAnswer in display mode. */
+QString ExpectedLine(int mode)
+{
+    char answer[ANSWER_MAX + 1];
+    char line[DISPLAY_LINE_SIZE];
+
+    snprintf(answer, sizeof answer, "%s", kAnswer);
+    DescribeAnswer(answer, line, DISPLAY_RAW);
+    DescribeAnswer(answer, line, mode);
+    return QString::fromLatin1(line);
+}
+
+/*
+ * Loads the main panel as start-up does, with cyclic sending suspended, and
+ * connects it to address by committing IP. Returns true when connected.
+ */
+bool StartModule(const char *address)
+{
+    AsciiRegisterCallbacks();
+    mainPanel = LoadPanel(0, AsciiPanelFile(), PANEL);
+    if (mainPanel < 0) {
+        fprintf(stderr, "latency_bench: cannot load %s (%d)\n", AsciiPanelFile(), mainPanel);
+        return false;
+    }
+    SuspendTimerCallbacks();
+    DisplayPanel(mainPanel);
+    SetCtrlVal(mainPanel, SEND_STRING, kCommand);
+    SetCtrlVal(mainPanel, IP, address);
+    IPinput(mainPanel, IP, EVENT_COMMIT, nullptr, 0, 0);
+    if (!connected)
+        fprintf(stderr, "latency_bench: the module cannot connect to %s\n", address);
+    return connected != 0;
+}
+
+/* The module's path in display mode: Enter in the command field, the
+ * answer through the library's callback into ZEICHEN_EMPFANGEN. */
+bool MeasureModule(const char *name, int mode, Arrival *arrival, int warmup, int count)
+{
+    auto *list = static_cast<QListWidget *>(GetCtrlWidget(mainPanel, ZEICHEN_EMPFANGEN));
+    SetCtrlVal(mainPanel, RINGSLIDE, mode);
+    auto send = [] { SENDEN(mainPanel, SEND_STRING, EVENT_KEYPRESS, nullptr, VAL_ENTER_VKEY, 0); };
+    return Measure(name, list, arrival, send, ExpectedLine(mode), warmup, count);
+}
+
+/* Connects a plain blocking socket to address, port 1080. Returns it or -1. */
+int PlainConnect(const char *address)
+{
+    struct sockaddr_in a = {};
+    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+
+    a.sin_family = AF_INET;
+    a.sin_port = htons(CHAMBER_PORT);
+    inet_pton(AF_INET, address, &a.sin_addr);
+    if (fd >= 0 && connect(fd, (struct sockaddr *)&a, sizeof a) == 0)
+        return fd;
+    fprintf(stderr, "latency_bench: the plain socket cannot connect: %s\n", strerror(errno));
+    if (fd >= 0)
+        close(fd);
+    return -1;
+}
+
+/* Reads what is waiting on fd and lists it at the top of list (12 lines). */
+void ListPlainAnswer(int fd, QListWidget *list)
+{
+    char answer[ANSWER_MAX + 1];
+    ssize_t n = recv(fd, answer, ANSWER_MAX, MSG_DONTWAIT);
+
+    if (n <= 0)
+        return;
+    if (list->count() >= HISTORY_MAX)
+        delete list->takeItem(HISTORY_MAX - 1);
+    list->insertItem(0, QString::fromLatin1(answer, static_cast<int>(n)));
+    list->setCurrentRow(0);
+}
+
+/* The same cycle with plain Qt: a socket notifier, recv, a QListWidget. */
+bool MeasurePlainQt(const char *address, Arrival *arrival, int warmup, int count)
+{
+    const int fd = PlainConnect(address);
+    if (fd < 0)
+        return false;
+    QListWidget list;
+    list.setGeometry(485, 164, 465, 256);
+    list.show();
+    QSocketNotifier notifier(fd, QSocketNotifier::Read);
+    QObject::connect(&notifier, &QSocketNotifier::activated, &list, [fd, &list] { ListPlainAnswer(fd, &list); });
+    WatchList(&list, arrival);
+    auto send = [fd] {
+        if (::send(fd, kCommand, strlen(kCommand), MSG_NOSIGNAL) < 0)
+            fprintf(stderr, "latency_bench: the plain socket cannot write\n");
+    };
+    const bool ok = Measure("plain-qt", &list, arrival, send, QString::fromLatin1(kAnswer), warmup, count);
+    notifier.setEnabled(false);
+    close(fd);
+    return ok;
+}
+
+/* Returns the value that follows option in argv, or fallback. */
+const char *Option(int argc, char *argv[], const char *option, const char *fallback)
+{
+    for (int i = 1; i + 1 < argc; i++)
+        if (strcmp(argv[i], option) == 0)
+            return argv[i + 1];
+    return fallback;
+}
+
+/* Returns the whole number that follows option in argv, fallback when the
+ * option is absent, or -1 when its value is not a whole number. */
+int IntOption(int argc, char *argv[], const char *option, int fallback)
+{
+    const char *text = Option(argc, argv, option, nullptr);
+    char *end = nullptr;
+    if (!text)
+        return fallback;
+    long value = strtol(text, &end, 10);
+    return (end == text || *end != '\0' || value < 0 || value > 1000000) ? -1 : (int)value;
+}
+
+/* Both module paths, then plain Qt, against peer. Returns true when all ran. */
+bool RunAll(const char *address, Peer *peer, int warmup, int count)
+{
+    Arrival arrival;
+    arrival.peer = peer;
+    if (!StartModule(address))
+        return false;
+    WatchList(static_cast<QListWidget *>(GetCtrlWidget(mainPanel, ZEICHEN_EMPFANGEN)), &arrival);
+    bool ok = MeasureModule("module-raw", DISPLAY_RAW, &arrival, warmup, count) &&
+              MeasureModule("module-interpreted", DISPLAY_INTERPRETED, &arrival, warmup, count);
+    DisconnectFromTCPServer(connHandle);
+    connected = 0;
+    return ok && MeasurePlainQt(address, &arrival, warmup, count);
+}
+
+}  // namespace
+
+int main(int argc, char *argv[])
+{
+    const char *address = Option(argc, argv, "--address", "127.0.0.202");
+    const int count = IntOption(argc, argv, "--count", kDefaultCount);
+    const int warmup = IntOption(argc, argv, "--warmup", kDefaultWarmup);
+    Peer peer;
+
+    peer.answerDelayUs = IntOption(argc, argv, "--answer-delay-us", kDefaultAnswerDelayUs);
+    if (count < 1 || warmup < 0 || peer.answerDelayUs < 0) {
+        fprintf(stderr, "usage: latency_bench [--address A] [--count N>0] [--warmup N] [--answer-delay-us N]\n");
+        return 2;
+    }
+    if (InitRuntimeEngine(nullptr, argv, 0) != 1) {
+        fprintf(stderr, "latency_bench: no display\n");
+        return 1;
+    }
+    if ((peer.listenFd = Listen(address)) < 0)
+        return 1;
+    peer.thread = std::thread(RunPeer, &peer);
+    const bool ok = RunAll(address, &peer, warmup, count);
+    peer.stop = true;
+    peer.thread.join();
+    for (int fd : peer.conns)
+        close(fd);
+    close(peer.listenFd);
+    return ok ? 0 : 1;
+}

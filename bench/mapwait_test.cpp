@@ -1,0 +1,156 @@
+/*
+ * mapwait_test.cpp -- mapwait on an Xvfb of its own: it reports the pid and
+ * a plausible time for a window that maps, leaves that program running,
+ * and fails in bounded time for a program that ends, cannot start or maps
+ * nothing; bad usage exits 2. Skipped where Xvfb is not installed.
+ */
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <limits.h>
+#include <poll.h>
+#include <signal.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+namespace {
+
+const int kXvfbStartMs = 10000;
+
+pid_t xvfbPid = -1;
+std::string display;
+
+/* The directory of this test program, where mapwait and minimal_window lie. */
+std::string BinDir()
+{
+    char path[PATH_MAX];
+    ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
+    path[n > 0 ? n : 0] = '\0';
+    std::string s(path);
+    return s.substr(0, s.rfind('/'));
+}
+
+/* Starts Xvfb on a free display; sets display, or leaves it empty. */
+void StartXvfb()
+{
+    int fds[2];
+    if (pipe(fds) != 0)
+        return;
+    xvfbPid = fork();
+    if (xvfbPid == 0) {
+        char fd[16];
+        snprintf(fd, sizeof fd, "%d", fds[1]);
+        close(fds[0]);
+        int null = open("/dev/null", O_WRONLY);
+        dup2(null, 1);
+        dup2(null, 2);
+        execlp("Xvfb", "Xvfb", "-displayfd", fd, "-screen", "0", "1024x768x24", "-nolisten", "tcp", (char *)nullptr);
+        _exit(127);
+    }
+    close(fds[1]);
+    struct pollfd p = {fds[0], POLLIN, 0};
+    char number[16] = "";
+    if (xvfbPid > 0 && poll(&p, 1, kXvfbStartMs) == 1 && read(fds[0], number, sizeof number - 1) > 0)
+        display = std::string(":") + std::to_string(atoi(number));
+    close(fds[0]);
+}
+
+/* Runs mapwait with arguments under the test's display. Returns its exit
+ * code, sets *out to its standard output and *seconds to its run time. */
+int RunMapwait(const std::string &arguments, std::string *out, double *seconds)
+{
+    const std::string outFile = "/tmp/mapwait_test." + std::to_string(getpid());
+    const std::string command = "DISPLAY=" + display + " " + BinDir() + "/mapwait " + arguments + " >" +
+                                outFile + " 2>/dev/null";
+    auto start = std::chrono::steady_clock::now();
+    int status = system(command.c_str());
+    *seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    std::ifstream file(outFile);
+    std::stringstream text;
+    text << file.rdbuf();
+    *out = text.str();
+    unlink(outFile.c_str());
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+class Mapwait : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { StartXvfb(); }
+    static void TearDownTestSuite()
+    {
+        if (xvfbPid > 0) {
+            kill(xvfbPid, SIGTERM);
+            waitpid(xvfbPid, nullptr, 0);
+        }
+    }
+    void SetUp() override
+    {
+        if (display.empty())
+            GTEST_SKIP() << "Xvfb could not be started";
+    }
+};
+
+TEST_F(Mapwait, ReportsTheMappedProgramAndLeavesItRunning)
+{
+    std::string out;
+    double seconds;
+    ASSERT_EQ(RunMapwait("-- " + BinDir() + "/minimal_window", &out, &seconds), 0);
+    int pid = 0;
+    double ms = -1;
+    ASSERT_EQ(sscanf(out.c_str(), "%d %lf", &pid, &ms), 2) << out;
+    EXPECT_GT(ms, 0.0) << out;
+    EXPECT_LE(ms, seconds * 1000.0) << "the time cannot exceed mapwait's own run: " << out;
+    ASSERT_GT(pid, 0);
+    EXPECT_EQ(kill(pid, 0), 0) << "the program must still run";
+    std::ifstream comm("/proc/" + std::to_string(pid) + "/comm");
+    std::string name;
+    comm >> name;
+    EXPECT_EQ(name, "minimal_window");
+    kill(pid, SIGTERM);
+}
+
+TEST_F(Mapwait, FailsInBoundedTimeWhenNothingMaps)
+{
+    struct Case {
+        const char *arguments;
+        int exitCode;
+        double maxSeconds;
+    } cases[] = {
+        {"-- /bin/true", 1, 5},
+        {"-- /no/such/program", 1, 5},
+        {"--timeout-ms 300 -- /bin/sleep 30", 1, 5},
+        {"--timeout-ms 300 -- /bin/sh -c 'sleep 0.1; exit 3'", 1, 5},
+        {"/bin/true", 2, 5},
+        {"--", 2, 5},
+        {"--timeout-ms 0 -- /bin/true", 2, 5},
+        {"--timeout-ms -- /bin/true", 2, 5},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.arguments);
+        std::string out;
+        double seconds;
+        EXPECT_EQ(RunMapwait(c.arguments, &out, &seconds), c.exitCode);
+        EXPECT_LT(seconds, c.maxSeconds);
+        EXPECT_EQ(out, "") << "nothing is reported on failure";
+    }
+}
+
+TEST_F(Mapwait, GivesUpOnABrokenDisplay)
+{
+    std::string saved = display;
+    display = ":" + std::to_string(60000 + getpid() % 1000);
+    std::string out;
+    double seconds;
+    EXPECT_EQ(RunMapwait("-- /bin/true", &out, &seconds), 1);
+    display = saved;
+}
+
+}  // namespace
