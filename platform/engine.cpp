@@ -57,17 +57,17 @@ const char *ArgValue(char *argv[], const char *option)
 /* The platform plugins Qt will try, in order, without their ":options". */
 QStringList CandidatePlatforms(char *argv[])
 {
-    QString spec = QString::fromLocal8Bit(qgetenv("QT_QPA_PLATFORM"));
+    QString wanted = QString::fromLocal8Bit(qgetenv("QT_QPA_PLATFORM"));
     if (const char *arg = ArgValue(argv, "-platform"))
-        spec = QString::fromLocal8Bit(arg);
-    if (spec.isEmpty()) {
-        spec = QStringLiteral("xcb");
+        wanted = QString::fromLocal8Bit(arg);
+    if (wanted.isEmpty()) {
+        wanted = QStringLiteral("xcb");
         const QByteArray desktop = qgetenv("XDG_CURRENT_DESKTOP").toLower();
         if (qgetenv("XDG_SESSION_TYPE") == "wayland" && !desktop.contains("gnome"))
-            spec = QStringLiteral("wayland;xcb");
+            wanted = QStringLiteral("wayland;xcb");
     }
     QStringList names;
-    for (const QString &entry : spec.split(QLatin1Char(';'), Qt::SkipEmptyParts))
+    for (const QString &entry : wanted.split(QLatin1Char(';'), Qt::SkipEmptyParts))
         names << entry.section(QLatin1Char(':'), 0, 0);
     return names;
 }
