@@ -379,6 +379,7 @@ TEST(Fault, AnswerOfAnyShapeIsListedWithinTheLineAndLosesNoByte)
         {"one byte a segment", segments, DISPLAY_RAW, 0, Expect::Joined, {}, trickle, HISTORY_MAX + 1},
         {"one byte a segment, closing after each command", segments, DISPLAY_RAW, 1,
          Expect::OnePrefix, {}, trickle, 1},
+        {"no answer at all", {M::Answer, ""}, DISPLAY_RAW, 0, Expect::Lines, {}, "", 0},
         {"zero bytes only", {M::Answer, std::string(3, '\0')}, DISPLAY_RAW, 0, Expect::Lines, {""}, "", 0},
         {"a zero byte inside", {M::Answer, std::string("A0\0\x80\x81", 5)}, DISPLAY_RAW, 0,
          Expect::Lines, {"A0"}, "", 0},
@@ -419,6 +420,35 @@ qint64 TimedPump(int ms)
     return clock.elapsed();
 }
 
+/* What the test saw while a flood ran and drained. */
+struct FloodRun {
+    std::string commands;   /* every command sent meanwhile */
+    qint64 longestPump = 0; /* the longest the event loop took for kFloodSendEveryMs */
+    bool listsSound = true; /* the received list never held more than 12 lines */
+    qint64 tookMs = 0;
+};
+
+/* Runs the event loop until the flooding chamber has closed and the
+ * program has taken everything in (or time is up), sending kCommand every
+ * kFloodSendEveryMs while the flood runs. */
+FloodRun DriveFlood(const FaultPeer &peer)
+{
+    FloodRun run;
+    QElapsedTimer clock;
+    clock.start();
+    run.commands = kCommand;
+    while ((!peer.finished() || connected) && clock.elapsed() < kFloodMs + kFloodDrainMs) {
+        run.longestPump = std::max(run.longestPump, TimedPump(kFloodSendEveryMs));
+        run.listsSound = run.listsSound && ListWidget(ZEICHEN_EMPFANGEN)->count() <= HISTORY_MAX;
+        if (clock.elapsed() < kFloodMs - kFloodSendEveryMs) {
+            Fire(Trigger::Enter);
+            run.commands += kCommand;
+        }
+    }
+    run.tookMs = clock.elapsed();
+    return run;
+}
+
 TEST(Fault, FloodLeavesTheProgramResponsiveAndLosesNoByte)
 {
     Session session(NextAddress());
@@ -432,21 +462,9 @@ TEST(Fault, FloodLeavesTheProgramResponsiveAndLosesNoByte)
 
     Fire(Trigger::Enter);
     ASSERT_EQ(connected, 1);
-    std::string commands = kCommand;
-    QElapsedTimer clock;
-    clock.start();
-    qint64 longestPump = 0;
-    bool listsSound = true;
-    while ((!peer->finished() || connected) && clock.elapsed() < kFloodMs + kFloodDrainMs) {
-        longestPump = std::max(longestPump, TimedPump(kFloodSendEveryMs));
-        listsSound = listsSound && ListWidget(ZEICHEN_EMPFANGEN)->count() <= HISTORY_MAX;
-        /* Sends while the flood runs go out like any other. */
-        if (clock.elapsed() < kFloodMs - kFloodSendEveryMs) {
-            Fire(Trigger::Enter);
-            commands += kCommand;
-        }
-    }
-    printf("flood: %zu bytes, %zu lines, done after %lld ms\n", peer->streamed(), answers.count, (long long)clock.elapsed());
+    FloodRun run = DriveFlood(*peer);
+    printf("flood: %zu bytes in %zu lines, taken in after %lld ms\n", peer->streamed(), answers.count,
+           (long long)run.tookMs);
     EXPECT_TRUE(peer->finished()) << "the program did not take the whole flood in time";
     EXPECT_EQ(connected, 0);
     EXPECT_EQ(Led(), 0) << "the chamber's close after the flood is a disconnect event";
@@ -454,9 +472,9 @@ TEST(Fault, FloodLeavesTheProgramResponsiveAndLosesNoByte)
     EXPECT_EQ(stream.offset, peer->streamed()) << "every byte sent is listed once";
     EXPECT_EQ(stream.mismatches, 0u);
     EXPECT_LE(answers.longest, (size_t)ANSWER_MAX);
-    EXPECT_EQ(peer->received(), commands);
-    EXPECT_TRUE(listsSound);
-    EXPECT_LT(longestPump, kFloodSendEveryMs + kResponsiveMs) << "the flood held the event loop";
+    EXPECT_EQ(peer->received(), run.commands) << "sends during the flood go out whole";
+    EXPECT_TRUE(run.listsSound);
+    EXPECT_LT(run.longestPump, kFloodSendEveryMs + kResponsiveMs) << "the flood held the event loop";
     ExpectSound(session.title);
 
     peer.reset();
