@@ -9,7 +9,11 @@
  * keep 12 lines each, and shows the number of Enters so far in the title
  * ("minimal window 17"), so that a script can tell that its key presses
  * arrived. With --cycle-ms N a timer does the same every N milliseconds.
- * Usage: minimal_window [--cycle-ms N]
+ * The window asks for the input focus when it shows, as the program's does
+ * (and as a window manager would give it), and the string field has the
+ * keyboard focus, as the program's command field has, so that both blink a
+ * text cursor; --ring-focus gives the keyboard focus to the ring instead.
+ * Usage: minimal_window [--cycle-ms N] [--ring-focus]
  */
 #include <QApplication>
 #include <QComboBox>
@@ -86,6 +90,15 @@ int CycleMs(int argc, char *argv[])
     return 0;
 }
 
+/* True when option is one of the arguments in argv. */
+bool HasOption(int argc, char *argv[], const char *option)
+{
+    for (int i = 1; i < argc; i++)
+        if (strcmp(argv[i], option) == 0)
+            return true;
+    return false;
+}
+
 }  // namespace
 
 int main(int argc, char *argv[])
@@ -96,7 +109,12 @@ int main(int argc, char *argv[])
     const int cycleMs = CycleMs(argc, argv);
 
     Build(&w);
+    if (HasOption(argc, argv, "--ring-focus"))
+        w.ring->setFocus();
+    else
+        w.field->setFocus();
     w.top.show();
+    w.top.activateWindow();
     if (cycleMs > 0) {
         QObject::connect(&timer, &QTimer::timeout, &w.top, [&w] { Cycle(&w); });
         timer.start(cycleMs);

@@ -65,7 +65,7 @@ done
 # ---- Processes started here, and their end. ----
 work=$(mktemp -d "${TMPDIR:-/tmp}/quenta-perf.XXXXXX")
 started=()
-xvfb_pid=""
+xvfb_pids=()
 sim_pid=""
 
 # Ends process $1 (not a child of this shell) and waits until it is gone.
@@ -80,7 +80,7 @@ stop_pid() {
 cleanup() {
   for p in "${started[@]}"; do stop_pid "$p"; done
   [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null
-  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
+  for p in "${xvfb_pids[@]}"; do kill "$p" 2>/dev/null; done
   wait 2>/dev/null || true
   rm -rf "$work"
 }
@@ -89,13 +89,23 @@ trap cleanup EXIT
 # True when something accepts connections on $1 port 1080.
 listening() { (exec 3<>"/dev/tcp/$1/1080") 2>/dev/null; }
 
-# ---- Xvfb on the first free display, the simulator, the program's copies. ----
-Xvfb -displayfd 3 -screen 0 1280x960x24 -nolisten tcp 3>"$work/display" >/dev/null 2>&1 &
-xvfb_pid=$!
-for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.05; done
-[ -s "$work/display" ] || { echo "Xvfb did not start" >&2; exit 1; }
-DISPLAY=":$(head -n 1 "$work/display")"
+# ---- Two Xvfb on free displays, the simulator, the program's copies. ----
+# Starts an Xvfb on the first free display; sets $new_display to its name.
+start_xvfb() {
+  local file=$work/display.${#xvfb_pids[@]}
+  Xvfb -displayfd 3 -screen 0 1280x960x24 -nolisten tcp 3>"$file" >/dev/null 2>&1 &
+  xvfb_pids+=($!)
+  for _ in $(seq 100); do [ -s "$file" ] && break; sleep 0.05; done
+  [ -s "$file" ] || { echo "Xvfb did not start" >&2; exit 1; }
+  new_display=":$(head -n 1 "$file")"
+}
+start_xvfb
+DISPLAY=$new_display
 export DISPLAY
+# The idle runs keep both windows at once, each on a display of its own, so
+# that each has the input focus and blinks its text cursor as it would alone.
+start_xvfb
+second_display=$new_display
 
 for a in "$sim_address" "$latency_address"; do
   if listening "$a"; then echo "Something listens on $a:1080 already; stop it first." >&2; exit 1; fi
@@ -197,14 +207,14 @@ for i in $(seq "$latency_runs"); do
     { echo "latency_bench failed:" >&2; tail -n 3 "$work/programs.err" >&2; exit 1; }
 done
 
-# ---- Idle cost: both at once, a cycle of 1 s, after 3 s to settle. ----
+# ---- Idle cost: both at once, on two displays, a cycle of 1 s, after 3 s to settle. ----
 echo "idle: $idle_runs runs of $idle_seconds s..."
 : >"$work/idle.program"; : >"$work/idle.reference"
 hz=$(getconf CLK_TCK)
 idle_ok=1
 for i in $(seq "$idle_runs"); do
   start_mapped "$work/program-1s/quenta-ascii"; p=$pid
-  start_mapped "$reference" --cycle-ms 1000; r=$pid
+  DISPLAY=$second_display start_mapped "$reference" --cycle-ms 1000; r=$pid
   sleep 3
   p0=$(cpu_ticks "$p"); r0=$(cpu_ticks "$r"); n0=$(answers)
   sleep "$idle_seconds"
