@@ -365,7 +365,7 @@ TEST(Fault, AnswerOfAnyShapeIsListedWithinTheLineAndLosesNoByte)
     const std::string trickle = Stream(40);
     const std::string high = Bytes(0x80, 0xFF);
     const std::string nonzero = Bytes(0x01, 0xFF);
-    const PeerScript segments{M::Segments, trickle, 1, 10};
+    const PeerScript segments{M::Segments, trickle, 1, 20};
     const ShapeCase cases[] = {
         {"2,500 bytes at once", {M::Answer, full}, DISPLAY_RAW, 0, Expect::Lines, {full}, "", 0},
         {"2,500 bytes at once, hexadecimal", {M::Answer, full}, DISPLAY_HEX, 0, Expect::Lines,
@@ -463,8 +463,9 @@ TEST(Fault, FloodLeavesTheProgramResponsiveAndLosesNoByte)
     Fire(Trigger::Enter);
     ASSERT_EQ(connected, 1);
     FloodRun run = DriveFlood(*peer);
-    printf("flood: %zu bytes in %zu lines, taken in after %lld ms\n", peer->streamed(), answers.count,
-           (long long)run.tookMs);
+    printf("flood: %zu bytes in %zu lines, taken in after %lld ms, longest pump of %d ms: %lld ms\n",
+           peer->streamed(), answers.count, (long long)run.tookMs, kFloodSendEveryMs,
+           (long long)run.longestPump);
     EXPECT_TRUE(peer->finished()) << "the program did not take the whole flood in time";
     EXPECT_EQ(connected, 0);
     EXPECT_EQ(Led(), 0) << "the chamber's close after the flood is a disconnect event";
