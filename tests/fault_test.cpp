@@ -14,6 +14,7 @@
 #include <QElapsedTimer>
 #include <QListWidget>
 
+#include <stdio.h>
 #include <string.h>
 
 #include <memory>

@@ -10,6 +10,7 @@
  * The simulator runs in-process on 127.0.0.119, port 1080.
  */
 #include <gtest/gtest.h>
+#include <stdio.h>
 #include <unistd.h>
 
 #include <QAbstractItemModel>
