@@ -427,47 +427,45 @@ bool ParseControls(const QJsonObject &o, PanelDesc *p, const char *where, Ctx *c
     return true;
 }
 
-/* Reads "closeControl": the constant of a command button or an operable
- * text box of the panel (optional). */
-bool GetCloseControl(const QJsonObject &o, PanelDesc *p, const char *where, Ctx *ctx)
+/* Reads the optional field key naming a control of the panel by its
+ * constant: *id becomes the control's ID, or stays 0 when the field is not
+ * there. Fails when no control has that name. */
+bool GetNamedControl(const QJsonObject &o, const char *key, const PanelDesc *p, int *id,
+                     const char *where, Ctx *ctx)
 {
     std::string name;
-    if (!GetIdentifier(o, "closeControl", false, &name, where, ctx))
+    if (!GetIdentifier(o, key, false, &name, where, ctx))
         return false;
     if (name.empty())
         return true;
-    for (size_t i = 0; i < p->controls.size(); i++) {
-        const ControlDesc &c = p->controls[i];
-        if (c.constant != name)
-            continue;
-        if (c.kind != CTRL_COMMAND_BUTTON && !(c.kind == CTRL_TEXT_BOX && !c.indicator))
-            return Fail(ctx, "%s: close control must be a command button or operable text box", where);
-        p->closeControl = static_cast<int>(i) + 2;
-        return true;
-    }
-    return Fail(ctx, "%s: close control %s is not on the panel", where, name.c_str());
+    for (size_t i = 0; i < p->controls.size(); i++)
+        if (p->controls[i].constant == name) {
+            *id = static_cast<int>(i) + 2;
+            return true;
+        }
+    return Fail(ctx, "%s: %s %s is not on the panel", where, key, name.c_str());
 }
 
-/* Reads "activeControl": the constant of the control that has the keyboard
- * focus when the panel first shows (optional); it must take input. */
-bool GetActiveControl(const QJsonObject &o, PanelDesc *p, const char *where, Ctx *ctx)
+/* Reads "closeControl" (a command button or an operable text box, committed
+ * when the window is closed) and "activeControl" (a control that takes
+ * input, focused when the panel first shows); both optional. */
+bool GetSpecialControls(const QJsonObject &o, PanelDesc *p, const char *where, Ctx *ctx)
 {
-    std::string name;
-    if (!GetIdentifier(o, "activeControl", false, &name, where, ctx))
+    if (!GetNamedControl(o, "closeControl", p, &p->closeControl, where, ctx) ||
+        !GetNamedControl(o, "activeControl", p, &p->activeControl, where, ctx))
         return false;
-    if (name.empty())
-        return true;
-    for (size_t i = 0; i < p->controls.size(); i++) {
-        const ControlDesc &c = p->controls[i];
-        if (c.constant != name)
-            continue;
+    if (p->closeControl) {
+        const ControlDesc &c = p->controls[p->closeControl - 2];
+        if (c.kind != CTRL_COMMAND_BUTTON && !(c.kind == CTRL_TEXT_BOX && !c.indicator))
+            return Fail(ctx, "%s: close control must be a command button or operable text box", where);
+    }
+    if (p->activeControl) {
+        const ControlDesc &c = p->controls[p->activeControl - 2];
         if (c.kind == CTRL_LED || c.kind == CTRL_TIMER || c.kind == CTRL_DECORATION ||
             c.kind == CTRL_TEXT_MSG || c.dimmed)
-            return Fail(ctx, "%s: active control %s takes no input", where, name.c_str());
-        p->activeControl = static_cast<int>(i) + 2;
-        return true;
+            return Fail(ctx, "%s: active control %s takes no input", where, c.constant.c_str());
     }
-    return Fail(ctx, "%s: active control %s is not on the panel", where, name.c_str());
+    return true;
 }
 
 /* Reads one panel object into *p. */
@@ -491,8 +489,7 @@ bool ParsePanel(const QJsonValue &v, PanelDesc *p, int place, Ctx *ctx)
     p->height = size.at(1).toInt(0);
     if (p->width < 1 || p->height < 1 || p->width > PANELFILE_MAX_COORD || p->height > PANELFILE_MAX_COORD)
         return Fail(ctx, "%s: \"size\" needs whole numbers from 1 to %d", where, PANELFILE_MAX_COORD);
-    return ParseControls(o, p, where, ctx) && GetCloseControl(o, p, where, ctx) &&
-           GetActiveControl(o, p, where, ctx);
+    return ParseControls(o, p, where, ctx) && GetSpecialControls(o, p, where, ctx);
 }
 
 /* Skips the JSON string that starts at data[i] (a quote); returns the
