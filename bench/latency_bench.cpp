@@ -7,17 +7,21 @@
  * the time on the steady clock just before its write. The module ASCII runs
  * on the real main panel on this thread: each cycle sends "A0" as Enter in
  * the command field does, and the list widget's rowsInserted signal takes
- * the time of arrival. Beside it, the same cycle without the module and its
- * library: a plain socket watched by a QSocketNotifier, read and listed in a
- * QListWidget, which is what Qt itself costs.
+ * the time of arrival. Beside it, the same job without the module and its
+ * library: the command written on a plain socket and listed in one
+ * QListWidget, the answer read when a QSocketNotifier fires and listed in
+ * another, which is what Qt itself costs.
  *
- * The stand-in answers 3 ms after each command by default, as a chamber
- * answers after a while: then the answer finds the program idle, its
- * listing of the sent command and the repaint done, and the figure is that
- * of the receive path alone. --answer-delay-us 0 answers at once and adds
- * whatever the program still does after its write.
+ * Between cycles the event loop runs idle for a gap (2 ms), so that each
+ * cycle starts with the windows repainted, as it does when an operator or
+ * the timer sends. The stand-in answers at once by default: the answer then
+ * waits for what the program still does after its write (listing the sent
+ * command, repainting that list). With --answer-delay-us N it answers N
+ * microseconds later, as a slower chamber does, and finds the program idle:
+ * the figure is then that of the receive path alone.
  *
- * Usage: latency_bench [--address A] [--count N] [--warmup N] [--answer-delay-us N]
+ * Usage: latency_bench [--address A] [--count N] [--warmup N]
+ *                      [--answer-delay-us N] [--gap-ms N]
  * Prints one line per path, times in microseconds:
  *   latency <path> <answers> p50 <us> p99 <us> max <us>
  * Exits 0, or 1 after a message when an answer is lost or listed wrong.
@@ -60,7 +64,8 @@ const int kPeerSliceMs = 50;
 const int kMaxPeerFds = 8;
 const int kDefaultCount = 1000;
 const int kDefaultWarmup = 50;
-const int kDefaultAnswerDelayUs = 3000;
+const int kDefaultAnswerDelayUs = 0;
+const int kDefaultGapMs = 2;
 
 long long NowNs()
 {
@@ -149,6 +154,9 @@ struct Arrival {
     Peer *peer = nullptr;
     QEventLoop *loop = nullptr;
     long long latencyNs = -1;
+    int warmup = 0;   /* cycles run before the measured ones */
+    int count = 0;    /* cycles measured */
+    int gapMs = 0;    /* idle time of the event loop after each cycle */
 };
 
 /* Hooks list's model so that every inserted row ends the current wait
@@ -160,6 +168,14 @@ void WatchList(QListWidget *list, Arrival *arrival)
         if (arrival->loop)
             arrival->loop->quit();
     });
+}
+
+/* Runs the event loop for ms milliseconds. */
+void RunIdle(int ms)
+{
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
 }
 
 /* Runs send() once, then the event loop until a line arrives (or 2 s).
@@ -178,26 +194,28 @@ double OneCycle(Arrival *arrival, const std::function<void()> &send)
 }
 
 /*
- * Runs warmup + count cycles, checking after each that the top line of list
- * reads expected. Prints the line of figures for name and returns true, or
- * returns false after a message.
+ * Runs the warm-up and the measured cycles, checking after each that the
+ * top line of list reads expected and letting the event loop idle for the
+ * gap. Prints the line of figures for name and returns true, or returns
+ * false after a message.
  */
 bool Measure(const char *name, QListWidget *list, Arrival *arrival, const std::function<void()> &send,
-             const QString &expected, int warmup, int count)
+             const QString &expected)
 {
     std::vector<double> us;
 
-    for (int i = 0; i < warmup + count; i++) {
+    for (int i = 0; i < arrival->warmup + arrival->count; i++) {
         const double latency = OneCycle(arrival, send);
         if (latency < 0 || list->count() == 0 || list->item(0)->text() != expected) {
             fprintf(stderr, "latency_bench: %s: answer %d %s\n", name, i + 1,
                     latency < 0 ? "never listed" : "listed wrong");
             return false;
         }
-        if (i >= warmup)
+        if (i >= arrival->warmup)
             us.push_back(latency);
+        RunIdle(arrival->gapMs);
     }
-    printf("latency %s %d p50 %.1f p99 %.1f max %.1f\n", name, count, Percentile(us, 50),
+    printf("latency %s %d p50 %.1f p99 %.1f max %.1f\n", name, arrival->count, Percentile(us, 50),
            Percentile(us, 99), Percentile(us, 100));
     fflush(stdout);
     return true;
@@ -239,12 +257,12 @@ bool StartModule(const char *address)
 
 /* The module's path in display mode: Enter in the command field, the
  * answer through the library's callback into ZEICHEN_EMPFANGEN. */
-bool MeasureModule(const char *name, int mode, Arrival *arrival, int warmup, int count)
+bool MeasureModule(const char *name, int mode, Arrival *arrival)
 {
     auto *list = static_cast<QListWidget *>(GetCtrlWidget(mainPanel, ZEICHEN_EMPFANGEN));
     SetCtrlVal(mainPanel, RINGSLIDE, mode);
     auto send = [] { SENDEN(mainPanel, SEND_STRING, EVENT_KEYPRESS, nullptr, VAL_ENTER_VKEY, 0); };
-    return Measure(name, list, arrival, send, ExpectedLine(mode), warmup, count);
+    return Measure(name, list, arrival, send, ExpectedLine(mode));
 }
 
 /* Connects a plain blocking socket to address, port 1080. Returns it or -1. */
@@ -264,37 +282,51 @@ int PlainConnect(const char *address)
     return -1;
 }
 
-/* Reads what is waiting on fd and lists it at the top of list (12 lines). */
+/* Puts text at the top of list and selects it; the list keeps 12 lines. */
+void AddPlainLine(QListWidget *list, const QString &text)
+{
+    if (list->count() >= HISTORY_MAX)
+        delete list->takeItem(HISTORY_MAX - 1);
+    list->insertItem(0, text);
+    list->setCurrentRow(0);
+}
+
+/* Reads what is waiting on fd and lists it at the top of list. */
 void ListPlainAnswer(int fd, QListWidget *list)
 {
     char answer[ANSWER_MAX + 1];
     ssize_t n = recv(fd, answer, ANSWER_MAX, MSG_DONTWAIT);
 
-    if (n <= 0)
-        return;
-    if (list->count() >= HISTORY_MAX)
-        delete list->takeItem(HISTORY_MAX - 1);
-    list->insertItem(0, QString::fromLatin1(answer, static_cast<int>(n)));
-    list->setCurrentRow(0);
+    if (n > 0)
+        AddPlainLine(list, QString::fromLatin1(answer, static_cast<int>(n)));
 }
 
-/* The same cycle with plain Qt: a socket notifier, recv, a QListWidget. */
-bool MeasurePlainQt(const char *address, Arrival *arrival, int warmup, int count)
+/*
+ * The same job with plain Qt, in a window of the panel's size with the two
+ * lists where the panel has them: write the command on a plain socket and
+ * list it; a socket notifier reads the answer and lists it.
+ */
+bool MeasurePlainQt(const char *address, Arrival *arrival)
 {
     const int fd = PlainConnect(address);
     if (fd < 0)
         return false;
-    QListWidget list;
-    list.setGeometry(485, 164, 465, 256);
-    list.show();
+    QWidget window;
+    window.setFixedSize(960, 640);
+    auto *sent = new QListWidget(&window);
+    sent->setGeometry(10, 164, 465, 256);
+    auto *received = new QListWidget(&window);
+    received->setGeometry(485, 164, 465, 256);
+    window.show();
     QSocketNotifier notifier(fd, QSocketNotifier::Read);
-    QObject::connect(&notifier, &QSocketNotifier::activated, &list, [fd, &list] { ListPlainAnswer(fd, &list); });
-    WatchList(&list, arrival);
-    auto send = [fd] {
+    QObject::connect(&notifier, &QSocketNotifier::activated, received, [fd, received] { ListPlainAnswer(fd, received); });
+    WatchList(received, arrival);
+    auto send = [fd, sent] {
         if (::send(fd, kCommand, strlen(kCommand), MSG_NOSIGNAL) < 0)
             fprintf(stderr, "latency_bench: the plain socket cannot write\n");
+        AddPlainLine(sent, QString::fromLatin1(kCommand));
     };
-    const bool ok = Measure("plain-qt", &list, arrival, send, QString::fromLatin1(kAnswer), warmup, count);
+    const bool ok = Measure("plain-qt", received, arrival, send, QString::fromLatin1(kAnswer));
     notifier.setEnabled(false);
     close(fd);
     return ok;
@@ -321,19 +353,18 @@ int IntOption(int argc, char *argv[], const char *option, int fallback)
     return (end == text || *end != '\0' || value < 0 || value > 1000000) ? -1 : (int)value;
 }
 
-/* Both module paths, then plain Qt, against peer. Returns true when all ran. */
-bool RunAll(const char *address, Peer *peer, int warmup, int count)
+/* Both module paths, then plain Qt, against the peer of arrival. Returns
+ * true when all ran. */
+bool RunAll(const char *address, Arrival &arrival)
 {
-    Arrival arrival;
-    arrival.peer = peer;
     if (!StartModule(address))
         return false;
     WatchList(static_cast<QListWidget *>(GetCtrlWidget(mainPanel, ZEICHEN_EMPFANGEN)), &arrival);
-    bool ok = MeasureModule("module-raw", DISPLAY_RAW, &arrival, warmup, count) &&
-              MeasureModule("module-interpreted", DISPLAY_INTERPRETED, &arrival, warmup, count);
+    bool ok = MeasureModule("module-raw", DISPLAY_RAW, &arrival) &&
+              MeasureModule("module-interpreted", DISPLAY_INTERPRETED, &arrival);
     DisconnectFromTCPServer(connHandle);
     connected = 0;
-    return ok && MeasurePlainQt(address, &arrival, warmup, count);
+    return ok && MeasurePlainQt(address, &arrival);
 }
 
 }  // namespace
@@ -341,13 +372,17 @@ bool RunAll(const char *address, Peer *peer, int warmup, int count)
 int main(int argc, char *argv[])
 {
     const char *address = Option(argc, argv, "--address", "127.0.0.202");
-    const int count = IntOption(argc, argv, "--count", kDefaultCount);
-    const int warmup = IntOption(argc, argv, "--warmup", kDefaultWarmup);
     Peer peer;
+    Arrival arrival;
 
+    arrival.peer = &peer;
+    arrival.count = IntOption(argc, argv, "--count", kDefaultCount);
+    arrival.warmup = IntOption(argc, argv, "--warmup", kDefaultWarmup);
+    arrival.gapMs = IntOption(argc, argv, "--gap-ms", kDefaultGapMs);
     peer.answerDelayUs = IntOption(argc, argv, "--answer-delay-us", kDefaultAnswerDelayUs);
-    if (count < 1 || warmup < 0 || peer.answerDelayUs < 0) {
-        fprintf(stderr, "usage: latency_bench [--address A] [--count N>0] [--warmup N] [--answer-delay-us N]\n");
+    if (arrival.count < 1 || arrival.warmup < 0 || arrival.gapMs < 0 || peer.answerDelayUs < 0) {
+        fprintf(stderr, "usage: latency_bench [--address A] [--count N>0] [--warmup N] "
+                        "[--answer-delay-us N] [--gap-ms N]\n");
         return 2;
     }
     if (InitRuntimeEngine(nullptr, argv, 0) != 1) {
@@ -357,7 +392,7 @@ int main(int argc, char *argv[])
     if ((peer.listenFd = Listen(address)) < 0)
         return 1;
     peer.thread = std::thread(RunPeer, &peer);
-    const bool ok = RunAll(address, &peer, warmup, count);
+    const bool ok = RunAll(address, arrival);
     peer.stop = true;
     peer.thread.join();
     for (int fd : peer.conns)

@@ -7,7 +7,9 @@
 #                being Enter pressed in the command field (xdotool, in the
 #                real window), sent to the simulator and its answer listed
 #   latency      the chamber's write to the line in the received list, in
-#                process, p50 and p99 of 1,000 answers (bench/latency_bench)
+#                process, p50 and p99 of 1,000 answers (bench/latency_bench),
+#                for a chamber that answers at once and one that answers
+#                after 3 ms, beside plain Qt doing the same job
 #   idle cost    CPU time over 60 s of cyclic sending every second
 #
 # Everything runs here and on loopback: its own build directory, its own
@@ -38,7 +40,7 @@ done
 if [ "$quick" = 1 ]; then
   startup_runs=3 memory_runs=1 latency_runs=1 idle_runs=1 idle_seconds=15
 else
-  startup_runs=9 memory_runs=3 latency_runs=5 idle_runs=3 idle_seconds=60
+  startup_runs=9 memory_runs=3 latency_runs=3 idle_runs=3 idle_seconds=60
 fi
 cycles=1000
 sim_address=127.0.0.201
@@ -200,11 +202,14 @@ for i in $(seq "$memory_runs"); do
 done
 
 # ---- Answer latency, in process, on this display. ----
-echo "latency: $latency_runs runs of $cycles answers..."
-: >"$work/latency"
+echo "latency: $latency_runs runs of $cycles answers, at once and after 3 ms..."
+: >"$work/latency.0"; : >"$work/latency.3000"
 for i in $(seq "$latency_runs"); do
-  "$bin/latency_bench" --address "$latency_address" --count "$cycles" >>"$work/latency" 2>>"$work/programs.err" ||
-    { echo "latency_bench failed:" >&2; tail -n 3 "$work/programs.err" >&2; exit 1; }
+  for delay in 0 3000; do
+    "$bin/latency_bench" --address "$latency_address" --count "$cycles" --answer-delay-us "$delay" \
+        >>"$work/latency.$delay" 2>>"$work/programs.err" ||
+      { echo "latency_bench failed:" >&2; tail -n 3 "$work/programs.err" >&2; exit 1; }
+  done
 done
 
 # ---- Idle cost: both at once, on two displays, a cycle of 1 s, after 3 s to settle. ----
@@ -237,23 +242,29 @@ row() {
     goal = "-"; verdict = ""
     if (gr != "") { goal = "ratio <= " gr; verdict = (ratio <= gr) ? "met" : "MISSED" }
     if (gb != "") { goal = "< " gb " " u; verdict = (p < gb) ? "met" : "MISSED" }
-    printf "%-34s %10.2f %-3s %10.2f %-3s %6.2f   %-14s %s\n", f, p, u, r, u, ratio, goal, verdict }'
+    printf "%-38s %10.2f %-3s %10.2f %-3s %6.2f   %-14s %s\n", f, p, u, r, u, ratio, goal, verdict }'
 }
 kib_to_mib() { awk '{printf "%.2f\n", $1 / 1024}' "$1" >"$1.mib"; echo "$1.mib"; }
 # Lines of latency_bench: latency <path> <count> p50 <us> p99 <us> max <us>
-for path in module-raw:raw module-interpreted:int plain-qt:qt; do
-  awk -v p="${path%%:*}" '$2 == p {print $5}' "$work/latency" >"$work/p50.${path##*:}"
-  awk -v p="${path%%:*}" '$2 == p {print $7}' "$work/latency" >"$work/p99.${path##*:}"
+for delay in 0 3000; do
+  for path in module-raw:raw module-interpreted:int plain-qt:qt; do
+    awk -v p="${path%%:*}" '$2 == p {print $5}' "$work/latency.$delay" >"$work/p50.${path##*:}.$delay"
+    awk -v p="${path%%:*}" '$2 == p {print $7}' "$work/latency.$delay" >"$work/p99.${path##*:}.$delay"
+  done
 done
 
-printf "%-34s %10s     %10s     %6s   %-14s %s\n" "figure (median)" "program" "reference" "ratio" "goal" "result"
+printf "%-38s %10s     %10s     %6s   %-14s %s\n" "figure (median)" "program" "reference" "ratio" "goal" "result"
 row "start-up, exec to window mapped" ms "$work/start.program" "$work/start.reference" 1.3 ""
 row "resident set after start-up" MiB "$(kib_to_mib "$work/rss0.program")" "$(kib_to_mib "$work/rss0.reference")" 1.2 ""
 row "resident set after $cycles cycles" MiB "$(kib_to_mib "$work/rss1.program")" "$(kib_to_mib "$work/rss1.reference")" 1.2 ""
-row "answer latency p50, raw lines" us "$work/p50.raw" "$work/p50.qt" "" ""
-row "answer latency p99, raw lines" us "$work/p99.raw" "$work/p99.qt" "" 1000
-row "answer latency p50, interpreted" us "$work/p50.int" "$work/p50.qt" "" ""
-row "answer latency p99, interpreted" us "$work/p99.int" "$work/p99.qt" "" 1000
+for delay in 0 3000; do
+  when="at once"
+  [ "$delay" = 0 ] || when="after 3 ms"
+  row "latency p50, raw, answer $when" us "$work/p50.raw.$delay" "$work/p50.qt.$delay" "" ""
+  row "latency p99, raw, answer $when" us "$work/p99.raw.$delay" "$work/p99.qt.$delay" "" 1000
+  row "latency p50, interpreted, $when" us "$work/p50.int.$delay" "$work/p50.qt.$delay" "" ""
+  row "latency p99, interpreted, $when" us "$work/p99.int.$delay" "$work/p99.qt.$delay" "" 1000
+done
 row "idle CPU, 1 s cycle, ${idle_seconds} s" "%" "$work/idle.program" "$work/idle.reference" "" 0.5
 [ "$memory_ok" = 1 ] || echo "WARNING: not every cycle of the memory runs arrived (see above)."
 [ "$idle_ok" = 1 ] || echo "WARNING: cyclic sending missed answers in the idle runs (see above)."
@@ -263,8 +274,12 @@ echo "Every run (program | reference):"
 echo "  start-up ms:        $(runs <"$work/start.program")| $(runs <"$work/start.reference")"
 echo "  RSS start KiB:      $(runs <"$work/rss0.program")| $(runs <"$work/rss0.reference")"
 echo "  RSS $cycles cyc KiB:  $(runs <"$work/rss1.program")| $(runs <"$work/rss1.reference")"
-echo "  latency p50/p99 us: raw $(paste -d/ "$work/p50.raw" "$work/p99.raw" | runs)| plain Qt $(paste -d/ "$work/p50.qt" "$work/p99.qt" | runs)"
-echo "                      interpreted $(paste -d/ "$work/p50.int" "$work/p99.int" | runs)"
+for delay in 0 3000; do
+  echo "  latency p50/p99 us, answer delay $delay us:"
+  echo "    raw $(paste -d/ "$work/p50.raw.$delay" "$work/p99.raw.$delay" | runs)| plain Qt $(paste -d/ "$work/p50.qt.$delay" "$work/p99.qt.$delay" | runs)"
+  echo "    interpreted $(paste -d/ "$work/p50.int.$delay" "$work/p99.int.$delay" | runs)"
+done
 echo "  idle % core:        $(runs <"$work/idle.program")| $(runs <"$work/idle.reference")"
-echo "The reference of the latency rows is the same cycle on a plain socket and QListWidget (plain Qt);"
+echo "The reference of the latency rows is plain Qt doing the same job: the command written on a plain"
+echo "socket and listed in one QListWidget, the answer read on a QSocketNotifier and listed in another;"
 echo "the memory cycles were Enter pressed $cycles times in each real window with xdotool."
