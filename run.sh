@@ -5,9 +5,9 @@
 # ./run.sh -DenglishUI=OFF for the German build.
 set -euo pipefail
 cd "$(dirname "$0")"
-build=build
+build=build-run
 scripts/install-deps.sh build
-cmake -S . -B "$build" -G Ninja -DQUENTA_BENCH=OFF "$@" >/dev/null
+cmake -S . -B "$build" -G Ninja -DQUENTA_BENCH=OFF -DQUENTA_TESTS=OFF "$@" >/dev/null
 cmake --build "$build" -j "$(nproc)" --target quenta-ascii quenta-sim
 
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then

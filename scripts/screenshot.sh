@@ -4,7 +4,7 @@
 # it with Esc.  Usage: scripts/screenshot.sh [build-dir] [picture.png]
 set -euo pipefail
 cd "$(dirname "$0")/.."
-build=${1:-build}
+build=${1:-build-run}
 out=${2:-screenshot.png}
 for tool in Xvfb xdotool import; do
   command -v "$tool" >/dev/null || { echo "$tool is missing: scripts/install-deps.sh test installs it"; exit 1; }
