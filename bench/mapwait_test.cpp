@@ -1,8 +1,9 @@
 /*
  * mapwait_test.cpp -- mapwait on an Xvfb of its own: it reports the pid and
  * a plausible time for a window that maps, leaves that program running,
- * and fails in bounded time for a program that ends, cannot start or maps
- * nothing; bad usage exits 2. Skipped where Xvfb is not installed.
+ * waits past windows that bypass the window manager, and fails in bounded
+ * time for a program that ends, cannot start or maps nothing; bad usage
+ * exits 2. Skipped where Xvfb is not installed.
  */
 #include <gtest/gtest.h>
 
@@ -115,6 +116,47 @@ TEST_F(Mapwait, ReportsTheMappedProgramAndLeavesItRunning)
     comm >> name;
     EXPECT_EQ(name, "minimal_window");
     kill(pid, SIGTERM);
+}
+
+/* Reads "<pid> <ms>" from out. Returns the milliseconds, or -1; ends the
+ * program named there. */
+double TakeReport(const std::string &out)
+{
+    int pid = 0;
+    double ms = -1;
+    if (sscanf(out.c_str(), "%d %lf", &pid, &ms) != 2)
+        return -1;
+    if (pid > 0)
+        kill(pid, SIGTERM);
+    return ms;
+}
+
+TEST_F(Mapwait, CountsOnlyTopLevelWindowsThatAWindowManagerWouldSee)
+{
+    struct Case {
+        const char *helperArguments;
+        const char *timeout;
+        int exitCode;
+        double minMs;
+    } cases[] = {
+        {"0", "10000", 0, 0},
+        {"400", "10000", 0, 400},
+        {"400 override", "10000", 0, 400},
+        {"1500 override", "400", 1, -1},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(testing::Message() << "map_helper " << c.helperArguments << ", timeout " << c.timeout);
+        std::string out;
+        double seconds;
+        const std::string arguments = std::string("--timeout-ms ") + c.timeout + " -- " + BinDir() +
+                                      "/map_helper " + c.helperArguments;
+        EXPECT_EQ(RunMapwait(arguments, &out, &seconds), c.exitCode);
+        const double ms = TakeReport(out);
+        if (c.exitCode == 0)
+            EXPECT_GE(ms, c.minMs) << out;
+        else
+            EXPECT_EQ(out, "");
+    }
 }
 
 TEST_F(Mapwait, FailsInBoundedTimeWhenNothingMaps)
