@@ -13,12 +13,12 @@
 #   idle cost    CPU time over 60 s of cyclic sending every second
 #
 # Everything runs here and on loopback: its own build directory, its own
-# Xvfb on a free display, the simulator on 127.0.0.201 and the latency peer
+# Xvfb on two free displays, the simulator on 127.0.0.201 and the latency peer
 # on 127.0.0.202. The program is run from a temporary copy whose panel file
 # names 127.0.0.201 (and, for the idle figure, a send cycle of 1 s).
 #
 # Usage: bench/perf.sh [--quick] [--build-dir DIR] [--no-build]
-#   --quick      fewer runs and 15 s of idle (about 2 minutes instead of 7)
+#   --quick      fewer runs and 15 s of idle (about 1.5 minutes instead of 7)
 #   --build-dir  where to build (default build-perf)
 #   --no-build   use what DIR holds
 set -euo pipefail
