@@ -66,19 +66,27 @@ void StartXvfb()
 
 /* Runs mapwait with arguments under the test's display. Returns its exit
  * code, sets *out to its standard output and *seconds to its run time. */
+std::string lastErrors;  /* mapwait's standard error of the last run */
+
+std::string ReadFile(const std::string &path)
+{
+    std::ifstream file(path);
+    std::stringstream text;
+    text << file.rdbuf();
+    unlink(path.c_str());
+    return text.str();
+}
+
 int RunMapwait(const std::string &arguments, std::string *out, double *seconds)
 {
     const std::string outFile = "/tmp/mapwait_test." + std::to_string(getpid());
     const std::string command = "DISPLAY=" + display + " " + BinDir() + "/mapwait " + arguments + " >" +
-                                outFile + " 2>/dev/null";
+                                outFile + " 2>" + outFile + ".err";
     auto start = std::chrono::steady_clock::now();
     int status = system(command.c_str());
     *seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    std::ifstream file(outFile);
-    std::stringstream text;
-    text << file.rdbuf();
-    *out = text.str();
-    unlink(outFile.c_str());
+    *out = ReadFile(outFile);
+    lastErrors = ReadFile(outFile + ".err");
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
@@ -103,7 +111,7 @@ TEST_F(Mapwait, ReportsTheMappedProgramAndLeavesItRunning)
 {
     std::string out;
     double seconds;
-    ASSERT_EQ(RunMapwait("-- " + BinDir() + "/minimal_window", &out, &seconds), 0);
+    ASSERT_EQ(RunMapwait("-- " + BinDir() + "/minimal_window", &out, &seconds), 0) << lastErrors;
     int pid = 0;
     double ms = -1;
     ASSERT_EQ(sscanf(out.c_str(), "%d %lf", &pid, &ms), 2) << out;
