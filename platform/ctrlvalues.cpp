@@ -496,11 +496,10 @@ int SetActiveCtrl(int panel, int control)
 int GetActiveCtrl(int panel)
 {
     UiCall call;
-    if (!UiReady())
-        return UIE_NOT_INITIALIZED;
-    UiPanel *p = UiFindPanel(panel);
-    if (!p)
-        return UIE_INVALID_PANEL;
+    UiPanel *p;
+    const int found = UiGetPanel(panel, &p);
+    if (found != 0)
+        return found;
     for (QWidget *w = p->window->focusWidget(); w && w != p->window; w = w->parentWidget())
         for (size_t i = 0; i < p->controls.size(); i++)
             if (p->controls[i].widget == w)

@@ -325,6 +325,14 @@ UiPanel *UiFindPanel(int handle)
     return it == g_panels.end() ? nullptr : it->second.get();
 }
 
+int UiGetPanel(int handle, UiPanel **p)
+{
+    if (!g_ready)
+        return UIE_NOT_INITIALIZED;
+    *p = UiFindPanel(handle);
+    return *p ? 0 : UIE_INVALID_PANEL;
+}
+
 void UiRemovePanel(int handle)
 {
     g_panels.erase(handle);
@@ -341,11 +349,9 @@ std::vector<int> UiChildPanels(int handle)
 
 int UiFindControl(int panel, int control, UiPanel **p, UiControl **c)
 {
-    if (!g_ready)
-        return UIE_NOT_INITIALIZED;
-    *p = UiFindPanel(panel);
-    if (!*p)
-        return UIE_INVALID_PANEL;
+    const int found = UiGetPanel(panel, p);
+    if (found != 0)
+        return found;
     if (control < 2 || control - 2 >= static_cast<int>((*p)->controls.size()))
         return UIE_INVALID_CONTROL;
     *c = &(*p)->controls[static_cast<size_t>(control - 2)];

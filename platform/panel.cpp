@@ -120,11 +120,10 @@ int LoadPanel(int parentPanel, const char *fileName, int panelNumber)
 int DisplayPanel(int panel)
 {
     UiCall call;
-    if (!UiReady())
-        return UIE_NOT_INITIALIZED;
-    UiPanel *p = UiFindPanel(panel);
-    if (!p)
-        return UIE_INVALID_PANEL;
+    UiPanel *p;
+    const int found = UiGetPanel(panel, &p);
+    if (found != 0)
+        return found;
     p->window->show();
     p->window->activateWindow();
     return 0;
@@ -133,11 +132,10 @@ int DisplayPanel(int panel)
 int InstallPopup(int panel)
 {
     UiCall call;
-    if (!UiReady())
-        return UIE_NOT_INITIALIZED;
-    UiPanel *p = UiFindPanel(panel);
-    if (!p)
-        return UIE_INVALID_PANEL;
+    UiPanel *p;
+    const int found = UiGetPanel(panel, &p);
+    if (found != 0)
+        return found;
     /* Modality takes effect when a window is shown, so show it anew. */
     p->window->hide();
     p->window->setWindowModality(Qt::ApplicationModal);
@@ -150,11 +148,10 @@ int InstallPopup(int panel)
 int DiscardPanel(int panel)
 {
     UiCall call;
-    if (!UiReady())
-        return UIE_NOT_INITIALIZED;
-    UiPanel *p = UiFindPanel(panel);
-    if (!p)
-        return UIE_INVALID_PANEL;
+    UiPanel *p;
+    const int found = UiGetPanel(panel, &p);
+    if (found != 0)
+        return found;
     std::vector<int> handles;
     CollectPanels(panel, &handles);
     /* The widgets may be inside one of their own signals right now (a
@@ -175,11 +172,10 @@ int DiscardPanel(int panel)
 int GetPanelAttribute(int panel, int attribute, char *value)
 {
     UiCall call;
-    if (!UiReady())
-        return UIE_NOT_INITIALIZED;
-    UiPanel *p = UiFindPanel(panel);
-    if (!p)
-        return UIE_INVALID_PANEL;
+    UiPanel *p;
+    const int found = UiGetPanel(panel, &p);
+    if (found != 0)
+        return found;
     if (!value)
         return UIE_INVALID_VALUE;
     if (attribute == ATTR_TITLE)
@@ -197,11 +193,10 @@ int GetPanelAttribute(int panel, int attribute, char *value)
 int GetPanelAttribute(int panel, int attribute, int *value)
 {
     UiCall call;
-    if (!UiReady())
-        return UIE_NOT_INITIALIZED;
-    UiPanel *p = UiFindPanel(panel);
-    if (!p)
-        return UIE_INVALID_PANEL;
+    UiPanel *p;
+    const int found = UiGetPanel(panel, &p);
+    if (found != 0)
+        return found;
     if (!value)
         return UIE_INVALID_VALUE;
     switch (attribute) {
@@ -218,11 +213,10 @@ int GetPanelAttribute(int panel, int attribute, int *value)
 int SetPanelAttribute(int panel, int attribute, const char *value)
 {
     UiCall call;
-    if (!UiReady())
-        return UIE_NOT_INITIALIZED;
-    UiPanel *p = UiFindPanel(panel);
-    if (!p)
-        return UIE_INVALID_PANEL;
+    UiPanel *p;
+    const int found = UiGetPanel(panel, &p);
+    if (found != 0)
+        return found;
     if (attribute != ATTR_TITLE)
         return UIE_INVALID_ATTRIBUTE;
     if (!value)

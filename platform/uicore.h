@@ -61,6 +61,9 @@ bool UiReady(void);
 /* Panel table. UiAddPanel takes ownership and returns the new handle. */
 int UiAddPanel(UiPanel *panel);
 UiPanel *UiFindPanel(int handle);
+/* Sets *p to the panel of handle; returns 0, UIE_NOT_INITIALIZED or
+ * UIE_INVALID_PANEL. */
+int UiGetPanel(int handle, UiPanel **p);
 void UiRemovePanel(int handle);
 std::vector<int> UiChildPanels(int handle);
 
