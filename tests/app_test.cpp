@@ -476,7 +476,12 @@ TEST_F(Module, PickingACatalogueEntryFillsTheFieldAndSendsNothing)
 
 TEST_F(Module, TickSendsTheFieldReadAnewEachTime)
 {
+    std::vector<std::string> titles;
+    QObject::connect(GetPanelWidget(mainPanel), &QWidget::windowTitleChanged,
+                     [&](const QString &title) { titles.push_back(title.toLatin1().toStdString()); });
+    const std::string normal = Title();
     Tick();
+    EXPECT_EQ(titles, (std::vector<std::string>{"Scanning", normal})) << "the title during the tick";
     int fd = chamber->acceptOne(1000);
     ASSERT_GE(fd, 0);
     EXPECT_EQ(Led(), 1);
