@@ -9,6 +9,7 @@
  * socket turns readable, a peek decides the event: bytes waiting give
  * TCP_DATAREADY, end of stream or an error gives the one TCP_DISCONNECT,
  * after which the library closes the conversation itself.
+ * GetTCPErrorString gives each error code its sentence.
  */
 #include <ctype.h>
 #include <errno.h>
@@ -33,7 +34,7 @@
 #include <QPointer>
 #include <QSocketNotifier>
 
-#include "platform.h"
+#include "tcp.h"
 
 using Clock = std::chrono::steady_clock;
 
@@ -414,4 +415,20 @@ int DisconnectFromTCPServer(unsigned handle)
         return TCPE_INVALID_HANDLE;
     Release(handle);
     return 0;
+}
+
+/* code: a TCPE_* value. Returns a static sentence. */
+const char *GetTCPErrorString(int code)
+{
+    switch (code) {
+    case TCPE_INVALID_HANDLE: return "The connection is not open.";
+    case TCPE_TIMEOUT: return "The operation timed out.";
+    case TCPE_HOST_NOT_FOUND: return "The host was not found.";
+    case TCPE_CONNECT_FAILED: return "The connection was refused or could not be made.";
+    case TCPE_READ_FAILED: return "Reading from the connection failed.";
+    case TCPE_WRITE_FAILED: return "Writing to the connection failed.";
+    case TCPE_INVALID_ARGUMENT: return "An argument is not valid.";
+    case TCPE_NOT_INITIALIZED: return "The TCP support has not been initialised.";
+    default: return code >= 0 ? "No error." : "Unknown TCP error.";
+    }
 }
