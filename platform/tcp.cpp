@@ -35,7 +35,6 @@ struct Conversation {
     tcpFuncPtr callback;
     void *callbackData;
     QPointer<QSocketNotifier> notifier; /* null without a callback */
-    bool dispatching;                   /* inside this conversation's callback */
 };
 
 static std::map<unsigned, Conversation> conversations;
@@ -81,8 +80,10 @@ static Conversation *Find(unsigned handle)
 
 /*
  * Closes the conversation of handle and forgets it; no event is raised.
- * A notifier whose signal is being delivered right now is deleted later,
- * once the event loop has left it.
+ * The notifier is deleted later, from the event loop: the close may come
+ * from inside its own signal (the callback closing, or the end of the
+ * conversation delivered), and Qt must not be left running on a deleted
+ * object.
  */
 static void Release(unsigned handle)
 {
@@ -92,10 +93,7 @@ static void Release(unsigned handle)
     QSocketNotifier *notifier = it->second.notifier.data();
     if (notifier) {
         notifier->setEnabled(false);
-        if (it->second.dispatching)
-            notifier->deleteLater();
-        else
-            delete notifier;
+        notifier->deleteLater();
     }
     close(it->second.fd);
     conversations.erase(it);
@@ -110,13 +108,8 @@ static bool Deliver(unsigned handle, int event, int errCode)
 {
     Conversation *c = Find(handle);
     c->notifier->setEnabled(false);
-    c->dispatching = true;
     c->callback(handle, event, errCode, c->callbackData);
-    c = Find(handle);
-    if (c == nullptr)
-        return false;
-    c->dispatching = false;
-    return true;
+    return Find(handle) != nullptr;
 }
 
 /*
@@ -204,7 +197,6 @@ static unsigned Enter(int fd, tcpFuncPtr callback, void *callbackData)
     c.fd = fd;
     c.callback = callback;
     c.callbackData = callbackData;
-    c.dispatching = false;
     if (callback != nullptr) {
         c.notifier = new QSocketNotifier(fd, QSocketNotifier::Read, QCoreApplication::instance());
         QObject::connect(c.notifier.data(), &QSocketNotifier::activated, c.notifier.data(),

@@ -27,17 +27,23 @@
 #define TCPE_INVALID_ARGUMENT -7
 #define TCPE_NOT_INITIALIZED -8
 
+#define TCP_LOOKUP_MAX 4   /* most name lookups running at once */
+
 typedef int (*tcpFuncPtr)(unsigned handle, int xType, int errCode, void *callbackData);
 
 /* ---- Conversations. ----
  * ConnectToTCPServer: server is a dotted IPv4 address, an IPv6 literal or a
- *   host name (its addresses are tried in the resolver's order); port is
- *   1..65535. Waits at most timeoutMs for the lookup and the connection; on
- *   success stores a handle (never 0, never reused while the process runs)
- *   and returns 0; otherwise returns TCPE_HOST_NOT_FOUND,
- *   TCPE_CONNECT_FAILED, TCPE_TIMEOUT, TCPE_INVALID_ARGUMENT or
- *   TCPE_NOT_INITIALIZED (no QCoreApplication exists) and leaves *handle as
- *   it was. Several conversations may be open at once. With a NULL callback the conversation raises no events.
+ *   host name (its addresses are tried in the resolver's order); blanks and
+ *   tabs around it are not part of it. port is 1..65535. Waits at most
+ *   timeoutMs for the lookup and the connection; on success stores a handle
+ *   (never 0, never reused while the process runs) and returns 0; otherwise
+ *   returns TCPE_HOST_NOT_FOUND, TCPE_CONNECT_FAILED, TCPE_TIMEOUT,
+ *   TCPE_INVALID_ARGUMENT or TCPE_NOT_INITIALIZED (no QCoreApplication
+ *   exists) and leaves *handle as it was. Several conversations may be open
+ *   at once. With a NULL callback the conversation raises no events. A name
+ *   lookup that outlasts its connect goes on; the next connect to the same
+ *   name waits for it instead of starting another, and at most
+ *   TCP_LOOKUP_MAX run at once.
  * The callback is called only from the event loop, never from inside a
  *   library call. TCP_DATAREADY comes only while bytes are waiting, again for
  *   as long as some are left. When the peer closes or the connection fails,
