@@ -349,12 +349,15 @@ std::vector<int> UiChildPanels(int handle)
 
 int UiFindControl(int panel, int control, UiPanel **p, UiControl **c)
 {
-    const int found = UiGetPanel(panel, p);
-    if (found != 0)
-        return found;
-    if (control < 2 || control - 2 >= static_cast<int>((*p)->controls.size()))
+    UiPanel *found;
+    const int rc = UiGetPanel(panel, &found);
+    if (rc != 0)
+        return rc;
+    if (p)
+        *p = found;
+    if (control < 2 || control - 2 >= static_cast<int>(found->controls.size()))
         return UIE_INVALID_CONTROL;
-    *c = &(*p)->controls[static_cast<size_t>(control - 2)];
+    *c = &found->controls[static_cast<size_t>(control - 2)];
     return 0;
 }
 
@@ -387,4 +390,9 @@ void UiCopyOut(const std::string &text, size_t bound, char *dest)
     const size_t n = text.size() < bound ? text.size() : bound;
     memcpy(dest, text.data(), n);
     dest[n] = '\0';
+}
+
+QByteArray UiCutText(const char *value, size_t bound)
+{
+    return QByteArray(value, static_cast<qsizetype>(strnlen(value, bound)));
 }
