@@ -4,8 +4,9 @@
  * registered callbacks, event dispatch and the guard that keeps callbacks
  * out of library calls. Not for the program: it sees platform.h only.
  *
- *   engine.cpp     start-up, callback table, panel table, dispatch, event
- *                  loop, timers, wait cursor
+ *   engine.cpp     start-up, callback table, panel table, dispatch, call
+ *                  guard, event loop, timers, wait cursor
+ *   display_probe.cpp  whether a display can be opened; flushing X requests
  *   panel.cpp      loading, showing and discarding panels; panel attributes
  *   controls.cpp   building each kind of control and wiring its events
  *   ctrlvalues.cpp values and attributes of controls, the keyboard focus
@@ -60,6 +61,16 @@ public:
 
 /* Returns true while a library call is in progress. */
 bool UiInCall(void);
+
+/* argv: the process's argument vector (-platform, -display are looked at).
+ * Returns true when Qt can start a platform plugin of the ones it would try
+ * without aborting, as far as can be told beforehand (display_probe.cpp). */
+bool UiDisplayUsable(char *argv[]);
+
+/* Sends pending X11 requests (such as a cursor change) to the server, so
+ * that they show without running the event loop; nothing on other
+ * platforms. */
+void UiFlushDisplay(void);
 
 /* Returns true once InitRuntimeEngine has succeeded. */
 bool UiReady(void);
