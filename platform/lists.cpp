@@ -12,6 +12,7 @@
 #include <QComboBox>
 #include <QListWidget>
 #include <QSignalBlocker>
+#include <QStandardItemModel>
 
 /* ---- The items (lists.h). ---- */
 
@@ -51,10 +52,7 @@ int ItemList::find(const QVariant &wanted) const
 void ItemList::insert(int index, const std::string &label, const QVariant &value)
 {
     const QSignalBlocker block(widget_);
-    model_->insertRow(index);
-    const QModelIndex item = model_->index(index, 0);
-    model_->setData(item, QString::fromLatin1(label.c_str()), Qt::DisplayRole);
-    model_->setData(item, value, Qt::UserRole);
+    insertRow(index, QString::fromLatin1(label.c_str()), value);
 }
 
 void ItemList::remove(int index)
@@ -65,9 +63,26 @@ void ItemList::remove(int index)
 
 namespace {
 
-class RingItems : public ItemList {
+/* The items of a ring or a ring slide: rows of a QStandardItemModel. */
+class StandardItems : public ItemList {
 public:
-    explicit RingItems(QComboBox *ring) : ItemList(ring->model(), ring), ring_(ring) {}
+    StandardItems(QStandardItemModel *model, QWidget *widget) : ItemList(model, widget), model_(model) {}
+
+protected:
+    void insertRow(int index, const QString &text, const QVariant &value) override
+    {
+        QStandardItem *item = new QStandardItem(text);
+        item->setData(value, Qt::UserRole);
+        model_->insertRow(index, item);
+    }
+
+private:
+    QStandardItemModel *model_;
+};
+
+class RingItems : public StandardItems {
+public:
+    RingItems(QComboBox *ring, QStandardItemModel *model) : StandardItems(model, ring), ring_(ring) {}
     int current() const override { return ring_->currentIndex(); }
     void setCurrent(int index) override
     {
@@ -79,9 +94,9 @@ private:
     QComboBox *ring_;
 };
 
-class SlideItems : public ItemList {
+class SlideItems : public StandardItems {
 public:
-    explicit SlideItems(RingSlide *slide) : ItemList(slide->model(), slide), slide_(slide) {}
+    explicit SlideItems(RingSlide *slide) : StandardItems(slide->model(), slide), slide_(slide) {}
     int current() const override { return slide_->index(); }
     void setCurrent(int index) override { slide_->setIndex(index); }
 
@@ -97,6 +112,14 @@ public:
     {
         const QSignalBlocker block(list_);
         list_->setCurrentRow(index);
+    }
+
+protected:
+    void insertRow(int index, const QString &text, const QVariant &value) override
+    {
+        QListWidgetItem *item = new QListWidgetItem(text);
+        item->setData(Qt::UserRole, value);
+        list_->insertItem(index, item);
     }
 
 private:
@@ -132,7 +155,8 @@ bool HasTextValues(const UiControl *c)
 
 ItemList *NewItemList(QComboBox *ring)
 {
-    return new RingItems(ring);
+    /* A combo box keeps its items in a QStandardItemModel of its own. */
+    return new RingItems(ring, qobject_cast<QStandardItemModel *>(ring->model()));
 }
 
 ItemList *NewItemList(RingSlide *slide)

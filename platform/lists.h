@@ -8,6 +8,7 @@
 #ifndef QUENTA_LISTS_H
 #define QUENTA_LISTS_H
 
+#include <QString>
 #include <QVariant>
 
 #include <string>
@@ -32,7 +33,9 @@ public:
     QVariant value(int index) const;
     /* The first index whose value equals wanted (numbers by number), or -1. */
     int find(const QVariant &wanted) const;
-    /* index: 0..count(); label: Latin-1 bytes. Raises no event. */
+    /* index: 0..count(); label: Latin-1 bytes. The new row comes with its
+     * label and value, so whoever watches the model sees it whole. Raises
+     * no event. */
     void insert(int index, const std::string &label, const QVariant &value);
     /* Removes the item at index. Raises no event. */
     void remove(int index);
@@ -43,7 +46,8 @@ public:
     virtual void setCurrent(int index) = 0;
 
 protected:
-    QWidget *widget() const { return widget_; }
+    /* Puts a row holding text and value in at index, in one step. */
+    virtual void insertRow(int index, const QString &text, const QVariant &value) = 0;
 
 private:
     QAbstractItemModel *model_;

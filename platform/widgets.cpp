@@ -85,7 +85,7 @@ RingSlide::RingSlide(QWidget *parent, int width, int height) : QWidget(parent)
             [this](const QModelIndex &from, const QModelIndex &to) { labelsChanged(from.row(), to.row()); });
 }
 
-QAbstractItemModel *RingSlide::model() const
+QStandardItemModel *RingSlide::model() const
 {
     return model_;
 }

@@ -13,7 +13,6 @@
 
 #include <vector>
 
-class QAbstractItemModel;
 class QSlider;
 class QStandardItemModel;
 
@@ -55,7 +54,7 @@ class RingSlide : public QWidget {
     Q_OBJECT
 public:
     RingSlide(QWidget *parent, int width, int height);
-    QAbstractItemModel *model() const;
+    QStandardItemModel *model() const;
     int count() const { return static_cast<int>(labels_.size()); }
     int index() const;
     void setIndex(int index);
