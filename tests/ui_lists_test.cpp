@@ -6,11 +6,16 @@
  * items come and go. Also the values of the kinds that are no list.
  */
 #include "platform.h"
+#include "platform_qt.h"
 
 #include <gtest/gtest.h>
 
+#include <QAbstractItemModel>
+#include <QComboBox>
 #include <QFile>
+#include <QListWidget>
 #include <QTemporaryDir>
+#include <QWidget>
 
 #include <cmath>
 #include <functional>
@@ -130,6 +135,37 @@ TEST_F(Lists, EachKindKeepsItsItemsAndMovesItsCurrentItem)
         EXPECT_EQ(8, value);
         EXPECT_EQ(0, GetCtrlVal(panel_, list, &current));
         EXPECT_EQ(8.0, current);
+    }
+}
+
+/* The model behind a list control's widget. */
+QAbstractItemModel *ModelOf(int panel, int list)
+{
+    QWidget *w = GetCtrlWidget(panel, list);
+    if (QComboBox *ring = qobject_cast<QComboBox *>(w))
+        return ring->model();
+    if (QListWidget *box = qobject_cast<QListWidget *>(w))
+        return box->model();
+    return w ? w->findChild<QAbstractItemModel *>() : nullptr;
+}
+
+/* Whoever watches a list's model (a view, a delegate, a test) sees a new
+ * row with its label and value already in it. */
+TEST_F(Lists, ANewItemIsWholeWhenItsRowAppears)
+{
+    for (int list : {RING, SLIDE, LIST}) {
+        SCOPED_TRACE(list);
+        QAbstractItemModel *model = ModelOf(panel_, list);
+        ASSERT_NE(model, nullptr);
+        std::string seen;
+        QObject::connect(model, &QAbstractItemModel::rowsInserted, model,
+                         [&seen, model](const QModelIndex &, int first, int) {
+                             const QModelIndex row = model->index(first, 0);
+                             seen = row.data(Qt::DisplayRole).toString().toStdString() + "=" +
+                                    row.data(Qt::UserRole).toString().toStdString();
+                         });
+        EXPECT_EQ(0, InsertListItem(panel_, list, 1, "new line", 42));
+        EXPECT_EQ("new line=42", seen);
     }
 }
 
