@@ -136,13 +136,34 @@ int FindList(int panel, int control, UiControl **c)
     return (*c)->items ? 0 : UIE_TYPE_MISMATCH;
 }
 
-/* As FindList, and checks that index names one of the items. */
+/* As FindList, and out (where the caller's result goes) must not be NULL:
+ * UIE_INVALID_VALUE, told before UIE_TYPE_MISMATCH. */
+int FindListFor(int panel, int control, const void *out, UiControl **c)
+{
+    const int rc = UiFindControl(panel, control, nullptr, c);
+    if (rc != 0)
+        return rc;
+    if (!out)
+        return UIE_INVALID_VALUE;
+    return (*c)->items ? 0 : UIE_TYPE_MISMATCH;
+}
+
+/* As FindList, and index must name one of the items: UIE_INVALID_INDEX. */
 int FindItem(int panel, int control, int index, UiControl **c)
 {
     const int rc = FindList(panel, control, c);
     if (rc != 0)
         return rc;
     return index >= 0 && index < (*c)->items->count() ? 0 : UIE_INVALID_INDEX;
+}
+
+/* As FindItem, and out must not be NULL: UIE_INVALID_VALUE, told last. */
+int FindItemFor(int panel, int control, int index, const void *out, UiControl **c)
+{
+    const int rc = FindItem(panel, control, index, c);
+    if (rc != 0)
+        return rc;
+    return out ? 0 : UIE_INVALID_VALUE;
 }
 
 /* True for a ring whose items hold texts. */
@@ -175,15 +196,10 @@ int GetNumListItems(int panel, int control, int *count)
 {
     UiCall call;
     UiControl *c;
-    const int rc = UiFindControl(panel, control, nullptr, &c);
-    if (rc != 0)
-        return rc;
-    if (!count)
-        return UIE_INVALID_VALUE;
-    if (!c->items)
-        return UIE_TYPE_MISMATCH;
-    *count = c->items->count();
-    return 0;
+    const int rc = FindListFor(panel, control, count, &c);
+    if (rc == 0)
+        *count = c->items->count();
+    return rc;
 }
 
 int InsertListItem(int panel, int control, int index, const char *label, int value)
@@ -238,39 +254,29 @@ int GetCtrlIndex(int panel, int control, int *index)
 {
     UiCall call;
     UiControl *c;
-    const int rc = UiFindControl(panel, control, nullptr, &c);
-    if (rc != 0)
-        return rc;
-    if (!index)
-        return UIE_INVALID_VALUE;
-    if (!c->items)
-        return UIE_TYPE_MISMATCH;
-    *index = c->items->current();
-    return 0;
+    const int rc = FindListFor(panel, control, index, &c);
+    if (rc == 0)
+        *index = c->items->current();
+    return rc;
 }
 
 int GetLabelFromIndex(int panel, int control, int index, char *label)
 {
     UiCall call;
     UiControl *c;
-    const int rc = FindItem(panel, control, index, &c);
-    if (rc != 0)
-        return rc;
-    if (!label)
-        return UIE_INVALID_VALUE;
-    UiCopyOut(c->items->label(index), PLATFORM_LABEL_SIZE - 1, label);
-    return 0;
+    const int rc = FindItemFor(panel, control, index, label, &c);
+    if (rc == 0)
+        UiCopyOut(c->items->label(index), PLATFORM_LABEL_SIZE - 1, label);
+    return rc;
 }
 
 int GetValueFromIndex(int panel, int control, int index, int *value)
 {
     UiCall call;
     UiControl *c;
-    const int rc = FindItem(panel, control, index, &c);
+    const int rc = FindItemFor(panel, control, index, value, &c);
     if (rc != 0)
         return rc;
-    if (!value)
-        return UIE_INVALID_VALUE;
     if (HasTextValues(c))
         return UIE_TYPE_MISMATCH;
     *value = c->items->value(index).toInt();
@@ -281,11 +287,9 @@ int GetValueFromIndex(int panel, int control, int index, char *value)
 {
     UiCall call;
     UiControl *c;
-    const int rc = FindItem(panel, control, index, &c);
+    const int rc = FindItemFor(panel, control, index, value, &c);
     if (rc != 0)
         return rc;
-    if (!value)
-        return UIE_INVALID_VALUE;
     if (!HasTextValues(c))
         return UIE_TYPE_MISMATCH;
     UiCopyOut(c->items->value(index).toByteArray().toStdString(), PLATFORM_STRING_SIZE - 1, value);
