@@ -38,6 +38,8 @@ public:
     long layoutsMade() const { return layouts_; }
     /* How many row pictures were drawn so far. */
     long picturesMade() const { return pictures_; }
+    /* How many rows are kept now. */
+    int rowsKept() const { return static_cast<int>(rows_.size()); }
 
 private:
     /* What a kept row picture shows besides its text. */
