@@ -98,9 +98,12 @@ listening() { (exec 3<>"/dev/tcp/$1/1080") 2>/dev/null; }
 
 # ---- Two Xvfb on free displays, the simulator, the program's copies. ----
 # Starts an Xvfb on the first free display; sets $new_display to its name.
+# The server must not reset when its last client leaves (-noreset): while
+# it resets it refuses or stalls the next client, and the runs here start
+# one program after the other.
 start_xvfb() {
   local file=$work/display.${#xvfb_pids[@]}
-  Xvfb -displayfd 3 -screen 0 1280x960x24 -nolisten tcp 3>"$file" >/dev/null 2>&1 &
+  Xvfb -displayfd 3 -screen 0 1280x960x24 -nolisten tcp -noreset 3>"$file" >/dev/null 2>&1 &
   xvfb_pids+=($!)
   for _ in $(seq 100); do [ -s "$file" ] && break; sleep 0.05; done
   [ -s "$file" ] || { echo "Xvfb did not start" >&2; exit 1; }
