@@ -59,13 +59,18 @@ zcat "$root/usr/share/doc/quenta-ascii/changelog.Debian.gz" >"$work/changelog"
 logged=$(dpkg-parsechangelog -l "$work/changelog" -S Version)
 [ "$logged" = "$(dpkg-deb -f "$deb" Version)" ] || fail "changelog is at $logged, the package at $(dpkg-deb -f "$deb" Version)"
 
-# Every long option of the simulator is described in its man page (scdoc
-# writes a dash as "-", groff sources often as "\-").
-zcat "$root/usr/share/man/man1/quenta-sim.1.gz" >"$work/quenta-sim.1"
-options=$("$root/usr/bin/quenta-sim" --help | grep -oE -- '--[a-z][a-z-]*' | sort -u)
-[ -n "$options" ] || fail "quenta-sim --help lists no options"
-for option in $options; do
-  pattern=$(sed 's/-/\\\\?-/g' <<<"$option")
-  grep -qE -- "${pattern}([^a-z-]|\$)" "$work/quenta-sim.1" || fail "quenta-sim.1 does not describe $option"
-done
+# options_documented <command>: every long option that "<command> --help"
+# lists appears in the command's man page (scdoc writes a dash as "-", other
+# man page sources often as "\-").
+options_documented() {
+  local command=$1 options option pattern
+  zcat "$root/usr/share/man/man1/$command.1.gz" >"$work/$command.1"
+  options=$("$root/usr/bin/$command" --help | grep -oE -- '--[a-z][a-z-]*' | sort -u)
+  [ -n "$options" ] || fail "$command --help lists no options"
+  for option in $options; do
+    pattern=$(sed 's/-/\\\\?-/g' <<<"$option")
+    grep -qE -- "${pattern}([^a-z-]|\$)" "$work/$command.1" || fail "$command.1 does not describe $option"
+  done
+}
+options_documented quenta-sim
 echo "package ok: $(basename "$deb")"
