@@ -13,12 +13,11 @@
 
 #include <filesystem>
 
-extern const int englishUI = 1;
-
 using protocol_test::Answer;
 using protocol_test::Case;
 using protocol_test::CheckSentences;
 using protocol_test::Command;
+using protocol_test::kEnglish;
 using protocol_test::Outcome;
 
 namespace {
@@ -67,7 +66,7 @@ TEST(Request, EverySentence) {
         {"t131009123000", "Adjust clock of chamber: date:13.10.09  time:12:30:00"},
         {"u0 03.50", "Adjust ramprate for ramp up of channel 0 to    3.50."},
         {"u0 999.9", "Adjust ramprate for ramp up of channel 0 to  999.90."},
-    }, Command);
+    }, Command, kEnglish);
 }
 
 TEST(Request, ShortAndOddCommands) {
@@ -94,7 +93,7 @@ TEST(Request, ShortAndOddCommands) {
         {"t1310", "Adjust clock of chamber: date:13.10."},
         {"t", "Adjust clock of chamber: date:"},
         {"u0", "Adjust ramprate for ramp up of channel 0 to    0.00."},
-    }, Command);
+    }, Command, kEnglish);
 }
 
 TEST(Request, LettersWithoutSentenceWriteNothing) {
@@ -103,7 +102,7 @@ TEST(Request, LettersWithoutSentenceWriteNothing) {
         {"?", nullptr}, {"", nullptr}, {"[", nullptr}, {"`", nullptr},
         {"J0", nullptr}, {"r0", nullptr}, {"@", nullptr}, {"\xE4", nullptr},
         {"\xC1", nullptr}, {" a0 030.0", nullptr},
-    }, Command);
+    }, Command, kEnglish);
 }
 
 TEST(Request, DecimalValues) {
@@ -122,13 +121,13 @@ TEST(Request, DecimalValues) {
         {"a0 .", "Adjust setvalue of channel 0 to   0.0."},
         {"a0 -", "Adjust setvalue of channel 0 to   0.0."},
         {"a0 1e999", "Adjust setvalue of channel 0 to   inf."},
-    }, Command);
+    }, Command, kEnglish);
 }
 
 TEST(Request, HugeValuesStayWithinTheLine) {
     /* The longest sentence a 511-byte command can make. */
     std::string huge = Format("%5.1f", -1e308);
-    Outcome out = Command("g0 -1e308 -1e308", DISPLAY_INTERPRETED);
+    Outcome out = Command("g0 -1e308 -1e308", DISPLAY_INTERPRETED, kEnglish);
     EXPECT_EQ(out.line, "Set manual limits of channel 0: min = " + huge + ", max = " + huge + ".");
     EXPECT_LT(out.line.size(), size_t{DISPLAY_LINE_SIZE});
 }
@@ -173,7 +172,7 @@ TEST(Answer, EverySentence) {
         {"s1", "Digital channel 1 adjusted"},
         {"t131009123000", "clock of chamber adjusted: date:13.10.09  time:12:30:00"},
         {"u", "Ramprate changed"},
-    }, Answer);
+    }, Answer, kEnglish);
 }
 
 TEST(Answer, LengthChoosesTheForm) {
@@ -201,7 +200,7 @@ TEST(Answer, LengthChoosesTheForm) {
                " (00:00:00 [hh:mm:ss]); RemainingRuntimeLine = 0 [s] (00:00:00 [hh:mm:ss])"},
         {"D ", "Running program 0: Line = 0; Wait = 0; ProgRun = 0; RuntimeProg = 0 [s]"
                " (00:00:00 [hh:mm:ss]); RemainingRuntimeLine = 0 [s] (00:00:00 [hh:mm:ss])"},
-    }, Answer);
+    }, Answer, kEnglish);
 }
 
 TEST(Answer, ShortAndOddAnswers) {
@@ -239,7 +238,7 @@ TEST(Answer, ShortAndOddAnswers) {
         {"o-", "Digital channel 00 adjusted"},
         {"s", "Digital channel "},
         {"t", "clock of chamber adjusted: date:"},
-    }, Answer);
+    }, Answer, kEnglish);
 }
 
 TEST(Answer, RunningProgramTimes) {
@@ -263,7 +262,7 @@ TEST(Answer, RunningProgramTimes) {
          " (-596523:-14:-8 [hh:mm:ss]); RemainingRuntimeLine = 999999 [s] (277:46:39 [hh:mm:ss])"},
         {"P99999999999", "Programme No.:2147483647 is running"},
         {"P-99999999999", "Programme No.:-2147483648 is running"},
-    }, Answer);
+    }, Answer, kEnglish);
 }
 
 TEST(Answer, LettersWithoutSentenceWriteNothing) {
@@ -272,7 +271,7 @@ TEST(Answer, LettersWithoutSentenceWriteNothing) {
         {"", nullptr}, {"\xE4", nullptr}, {"[", nullptr}, {"`", nullptr},
         {"v", nullptr}, {"x", nullptr}, {"N0", nullptr}, {"@", nullptr},
         {"f", nullptr}, {"r", nullptr},
-    }, Answer);
+    }, Answer, kEnglish);
 }
 
 struct CutCase {
@@ -292,14 +291,14 @@ TEST(Answer, CutsFieldsInsideTheAnswerOnly) {
     };
     for (const CutCase &c : cases) {
         SCOPED_TRACE(std::string("answer \"") + c.answer + "\"");
-        EXPECT_EQ(Answer(c.answer, DISPLAY_INTERPRETED).text, c.after);
-        EXPECT_EQ(Answer(c.answer, DISPLAY_RAW).text, c.answer);
+        EXPECT_EQ(Answer(c.answer, DISPLAY_INTERPRETED, kEnglish).text, c.after);
+        EXPECT_EQ(Answer(c.answer, DISPLAY_RAW, kEnglish).text, c.answer);
     }
 }
 
 TEST(Answer, LongResultsAreCutAtTheLineEnd) {
     std::string number(2491, '9');
-    Outcome versions = Answer("C12x3.19y" + number, DISPLAY_INTERPRETED);
+    Outcome versions = Answer("C12x3.19y" + number, DISPLAY_INTERPRETED, kEnglish);
     std::string full = "Software version information: PLC version = 12 - Zelo version = 3.19"
                        " - PLC number = " + number;
     EXPECT_EQ(versions.line, full.substr(0, DISPLAY_LINE_SIZE - 1));
@@ -313,7 +312,7 @@ TEST(Answer, LongResultsAreCutAtTheLineEnd) {
     for (int k = 1; k < 5; k++)
         expected += " - '" + std::to_string(k) + "': Act =" + big + ", Set =" + big;
     ASSERT_GT(expected.size(), size_t{DISPLAY_LINE_SIZE});
-    EXPECT_EQ(Answer(all, DISPLAY_INTERPRETED).line, expected.substr(0, DISPLAY_LINE_SIZE - 1));
+    EXPECT_EQ(Answer(all, DISPLAY_INTERPRETED, kEnglish).line, expected.substr(0, DISPLAY_LINE_SIZE - 1));
 }
 
 /* Switches the process to a German locale, whose decimal point is a
@@ -344,7 +343,7 @@ TEST(Locale, NumbersKeepTheirPointUnderACommaLocale) {
             {"d0 05.48", "Adjust ramprate for ramp down of channel 0 to    5.48."},
             {"u0 03.50", "Adjust ramprate for ramp up of channel 0 to    3.50."},
             {"g0 -80.5 190.5", "Set manual limits of channel 0: min = -80.5, max = 190.5."},
-        }, Command);
+        }, Command, kEnglish);
         CheckSentences({
             {"A1 023.5 025.5", "Values of channel 1: Actvalue =  23.5, Setvalue =  25.5"},
             {"A0 0.5", "Values of channel:  '0': Act =   0.5, Set =   0.0 - '1': Act =   0.0,"
@@ -353,7 +352,7 @@ TEST(Locale, NumbersKeepTheirPointUnderACommaLocale) {
             {"E0 045.5", "Ramp terminal value of channel 0: =  45.5"},
             {"G0 -80.5 190.5", "manual limits of channel 0: min =  -80.5, max =  190.5"},
             {"U0 003.5 005.5", "Ramprates of channel 0: ramp up =   3.5, ramp down =   5.5"},
-        }, Answer);
+        }, Answer, kEnglish);
         /* The program's own locale is back after the calls. */
         EXPECT_EQ(Format("%.1f", 2.5), "2,5");
     }

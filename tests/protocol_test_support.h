@@ -4,7 +4,8 @@
  * Latin1() turns a UTF-8 literal into the single-byte text the interpreters
  * write, so that expected German lines are typed with their umlauts rather
  * than with escapes. Command() and Answer() run an interpreter the way the
- * program does, but with a line buffer full of a marker byte (to tell
+ * program does, in the language asked for (kEnglish or kGerman), but with
+ * a line buffer full of a marker byte (to tell
  * "nothing written" from an empty line) and with digits behind the text's
  * terminator (a reader that strays past it shows them).
  */
@@ -21,9 +22,17 @@
 
 namespace protocol_test {
 
+constexpr int kEnglish = 1;      /* the english argument of the interpreters */
+constexpr int kGerman = 0;
+constexpr int kLanguages[] = {kEnglish, kGerman};
 constexpr char kMarker = '\xA5';  /* fills the line before a call */
 constexpr char kTail = '7';       /* fills the text behind its terminator */
 constexpr size_t kTailBytes = 64;
+
+/* " English" or " German", for the trace of a failed check. */
+inline std::string LanguageName(int english) {
+    return english ? " English" : " German";
+}
 
 /* UTF-8 text whose characters are all below U+0100 into Latin-1 bytes. */
 inline std::string Latin1(const char *utf8) {
@@ -78,12 +87,16 @@ Outcome Run(const std::string &text, Fn fn) {
     return out;
 }
 
-inline Outcome Command(const std::string &command, int mode) {
-    return Run(command, [mode](char *text, char *line) { DescribeCommand(text, line, mode); });
+inline Outcome Command(const std::string &command, int mode, int english) {
+    return Run(command, [mode, english](char *text, char *line) {
+        DescribeCommandIn(text, line, mode, english);
+    });
 }
 
-inline Outcome Answer(const std::string &answer, int mode) {
-    return Run(answer, [mode](char *text, char *line) { DescribeAnswer(text, line, mode); });
+inline Outcome Answer(const std::string &answer, int mode, int english) {
+    return Run(answer, [mode, english](char *text, char *line) {
+        DescribeAnswerIn(text, line, mode, english);
+    });
 }
 
 /* One row of a sentence table: expected nullptr means "line untouched". */
@@ -92,13 +105,15 @@ struct Case {
     const char *expected;
 };
 
-/* Runs describe on every row in mode 2 and compares, expected lines being
- * UTF-8 literals. */
-template <typename Describe>
-void CheckSentences(const std::vector<Case> &cases, Describe describe) {
+/* Command or Answer. */
+typedef Outcome (*Describer)(const std::string &text, int mode, int english);
+
+/* Runs describe on every row in mode 2 in the language english and
+ * compares, expected lines being UTF-8 literals. */
+inline void CheckSentences(const std::vector<Case> &cases, Describer describe, int english) {
     for (const Case &c : cases) {
-        SCOPED_TRACE(std::string("input \"") + c.input + "\"");
-        Outcome out = describe(c.input, DISPLAY_INTERPRETED);
+        SCOPED_TRACE(std::string("input \"") + c.input + "\"" + LanguageName(english));
+        Outcome out = describe(c.input, DISPLAY_INTERPRETED, english);
         if (c.expected == nullptr) {
             EXPECT_FALSE(out.written) << "line: " << out.line;
             continue;
