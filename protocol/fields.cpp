@@ -1,7 +1,7 @@
 /*
  * fields.cpp -- readers for the fixed positions of commands and answers,
- * and the writers of the display line. Exports FieldChar, FieldText,
- * FieldReal, FieldInt, FieldIntBefore, FieldCopy, LineCopy, LinePrintf,
+ * and the writers of the display line. Exports FieldReal, FieldInt,
+ * FieldIntBefore, FieldRealBefore, FieldCopy, LineCopy, LinePrintf,
  * LinePrintfDecimal and LineClock (fields.h).
  */
 #include "fields.h"
@@ -16,14 +16,6 @@
 #include <string.h>
 
 #include <charconv>
-
-char FieldChar(const char *text, size_t len, size_t pos) {
-    return pos < len ? text[pos] : '\0';
-}
-
-const char *FieldText(const char *text, size_t len, size_t pos) {
-    return pos <= len ? text + pos : text + len;
-}
 
 /* s: text after the white space and the sign. Returns 1 when a decimal
  * number starts there (a digit, or a point and a digit), else 0. */
@@ -71,6 +63,12 @@ int FieldIntBefore(const char *text, size_t len, size_t pos, size_t end) {
     return FieldInt(field, strlen(field), 0);
 }
 
+double FieldRealBefore(const char *text, size_t len, size_t pos, size_t end) {
+    char field[FIELD_SHORT_MAX + 1];
+    FieldCopy(field, sizeof field, text, len, pos, end > pos ? end - pos : 0);
+    return FieldReal(field, strlen(field), 0);
+}
+
 void FieldCopy(char *out, size_t outSize, const char *text, size_t len,
                size_t pos, size_t count) {
     size_t n = pos < len ? len - pos : 0;
@@ -94,10 +92,10 @@ int LinePrintf(char *line, const char *format, ...) {
     return n;
 }
 
-void LineClock(char *line, const char *format, const char *text, size_t len) {
+void LineClock(char *line, const char *format, const char *text, size_t len, size_t first) {
     char c[12];
     for (size_t i = 0; i < sizeof c; i++)
-        c[i] = FieldChar(text, len, i + 1);
+        c[i] = FieldChar(text, len, first + i);
     LinePrintf(line, format, c[0], c[1], c[2], c[3], c[4], c[5], c[6], c[7],
                c[8], c[9], c[10], c[11]);
 }

@@ -101,7 +101,7 @@ static void SetClock(const char *cmd, size_t len, int english, char *line) {
     LineClock(line, english
                   ? "Adjust clock of chamber: date:%c%c.%c%c.%c%c  time:%c%c:%c%c:%c%c"
                   : "Uhr der Anlage einstellen auf: Datum:%c%c.%c%c.%c%c  Zeit:%c%c:%c%c:%c%c",
-              cmd, len);
+              cmd, len, 1);
 }
 
 /* "H01", "I0", "M02 001", "R0", "i0 Ready", "m0 230.0": the command itself. */

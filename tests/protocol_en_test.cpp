@@ -288,6 +288,9 @@ TEST(Answer, CutsFieldsInsideTheAnswerOnly) {
         {"o123", std::string("o12\0", 4)},
         {"o12", "o12"},
         {"A1 023.5 025.0 ", "A1 023.5 025.0 "},
+        /* Texts of a fixed width are copied, never cut. */
+        {"C12 3.19 4711", "C12 3.19 4711"},
+        {"T131009123000999", "T131009123000999"},
     };
     for (const CutCase &c : cases) {
         SCOPED_TRACE(std::string("answer \"") + c.answer + "\"");

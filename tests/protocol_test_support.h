@@ -5,14 +5,17 @@
  * write, so that expected German lines are typed with their umlauts rather
  * than with escapes. Command() and Answer() run an interpreter the way the
  * program does, in the language asked for (kEnglish or kGerman), but with
- * a line buffer full of a marker byte (to tell
- * "nothing written" from an empty line) and with digits behind the text's
- * terminator (a reader that strays past it shows them).
+ * a line buffer full of a marker byte (to tell "nothing written" from an
+ * empty line) and with digits behind the text's terminator (a reader that
+ * strays past it shows them). Every answer that Answer() runs in mode 2 is
+ * also decoded into its values, and the sentence printed from those values
+ * must be the interpreter's.
  */
 #ifndef QUENTA_PROTOCOL_TEST_SUPPORT_H
 #define QUENTA_PROTOCOL_TEST_SUPPORT_H
 
 #include "display.h"
+#include "values.h"
 
 #include <gtest/gtest.h>
 
@@ -93,10 +96,39 @@ inline Outcome Command(const std::string &command, int mode, int english) {
     });
 }
 
+/* Checks that the sentence DescribeValues prints from the decoded values
+ * of answer is the one the interpreter printed (out): the same, or where a
+ * text value was cut, its start. Answers shown as they stand, and answers
+ * without a sentence, have none from values. */
+inline void CheckSentenceFromValues(const std::string &answer, int english, const Outcome &out) {
+    AnswerValues values;
+    DecodeAnswer(answer.c_str(), &values);
+    std::vector<char> line(DISPLAY_LINE_SIZE, kMarker);
+    int written = DescribeValues(&values, line.data(), english);
+    Outcome fromValues = ReadLine(line);
+    EXPECT_EQ(written != 0, fromValues.written) << "DescribeValues' result";
+    bool verbatim = values.letter != 0 && strchr("HIMRim", values.letter) != nullptr;
+    if (!out.written || verbatim) {
+        EXPECT_FALSE(fromValues.written) << "sentence from values: " << fromValues.line;
+        return;
+    }
+    bool cut = false;
+    for (int i = 0; i < values.count; i++)
+        cut = cut || values.value[i].cut;
+    EXPECT_TRUE(fromValues.written);
+    if (cut)
+        EXPECT_EQ(out.line.substr(0, fromValues.line.size()), fromValues.line);
+    else
+        EXPECT_EQ(fromValues.line, out.line) << "the sentence from the values differs";
+}
+
 inline Outcome Answer(const std::string &answer, int mode, int english) {
-    return Run(answer, [mode, english](char *text, char *line) {
+    Outcome out = Run(answer, [mode, english](char *text, char *line) {
         DescribeAnswerIn(text, line, mode, english);
     });
+    if (mode == DISPLAY_INTERPRETED)
+        CheckSentenceFromValues(answer, english, out);
+    return out;
 }
 
 /* One row of a sentence table: expected nullptr means "line untouched". */
