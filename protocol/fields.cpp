@@ -17,6 +17,12 @@
 
 #include <charconv>
 
+/* The C locale, made once; (locale_t)0 if it could not be made. */
+static locale_t CLocale(void) {
+    static const locale_t c = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(0));
+    return c;
+}
+
 /* s: text after the white space and the sign. Returns 1 when a decimal
  * number starts there (a digit, or a point and a digit), else 0. */
 static int StartsDecimal(const char *s) {
@@ -40,9 +46,13 @@ double FieldReal(const char *text, size_t len, size_t pos) {
     std::from_chars_result r = std::from_chars(digits, text + len, value,
                                                std::chars_format::general);
     /* Beyond the range of a double: the standard conversion's infinity or
-     * underflow value. */
-    if (r.ec == std::errc::result_out_of_range)
-        return strtod(s, nullptr);
+     * underflow value, read in the C locale, since the program's locale
+     * may have a comma for the point. glibc makes the C locale without
+     * allocating, so the plain conversion is only a last resort. */
+    if (r.ec == std::errc::result_out_of_range) {
+        locale_t c = CLocale();
+        return c ? strtod_l(s, nullptr, c) : strtod(s, nullptr);
+    }
     return *s == '-' ? -value : value;
 }
 
@@ -98,12 +108,6 @@ void LineClock(char *line, const char *format, const char *text, size_t len, siz
         c[i] = FieldChar(text, len, first + i);
     LinePrintf(line, format, c[0], c[1], c[2], c[3], c[4], c[5], c[6], c[7],
                c[8], c[9], c[10], c[11]);
-}
-
-/* The C locale, made once; (locale_t)0 if it could not be made. */
-static locale_t CLocale(void) {
-    static const locale_t c = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(0));
-    return c;
 }
 
 int LinePrintfDecimal(char *line, const char *format, ...) {

@@ -33,7 +33,9 @@ inline const char *FieldText(const char *text, size_t len, size_t pos) {
 
 /* Decimal number from pos: leading white space, an optional sign, digits
  * with an optional point and fraction, an optional exponent; reading stops
- * at the first byte that does not fit. No number reads as 0.0. */
+ * at the first byte that does not fit. No number reads as 0.0. The point
+ * is "." whatever locale the program has set; beyond the range of a double
+ * the value is infinite or zero, with its sign. */
 double FieldReal(const char *text, size_t len, size_t pos);
 
 /* Whole number from pos: leading white space, an optional sign, digits.

@@ -4,11 +4,12 @@
  */
 #include "protocol_test_support.h"
 
-#include <stdio.h>
+#include <string>
 
 using protocol_test::Answer;
 using protocol_test::CheckSentences;
 using protocol_test::Command;
+using protocol_test::Format;
 using protocol_test::kGerman;
 using protocol_test::Latin1;
 using protocol_test::Outcome;
@@ -56,8 +57,7 @@ TEST(RequestGerman, EverySentence) {
 }
 
 TEST(RequestGerman, LongestSentenceFits) {
-    char huge[400];
-    snprintf(huge, sizeof huge, "%5.1f", -1e308);
+    std::string huge = Format("%5.1f", -1e308);
     Outcome out = Command("g0 -1e308 -1e308", DISPLAY_INTERPRETED, kGerman);
     EXPECT_EQ(out.line, Latin1("Manuale Grenzwerte von Kanal 0 stellen: Min = ") + huge +
                             ", Max = " + huge + ".");

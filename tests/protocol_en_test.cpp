@@ -1,34 +1,22 @@
 /*
  * protocol_en_test.cpp -- the English sentences of both interpreters, the
- * reading of short and odd commands and answers, numbers at the limits of
- * their types, and the decimal point under a comma locale.
+ * reading of short and odd commands and answers, and numbers at the limits
+ * of their types.
  */
 #include "protocol_test_support.h"
 
-#include <limits.h>
-#include <locale.h>
-#include <stdio.h>
-#include <stdlib.h>
-#include <unistd.h>
-
-#include <filesystem>
+#include <string>
+#include <vector>
 
 using protocol_test::Answer;
 using protocol_test::Case;
 using protocol_test::CheckSentences;
 using protocol_test::Command;
+using protocol_test::Format;
 using protocol_test::kEnglish;
 using protocol_test::Outcome;
 
 namespace {
-
-/* snprintf into a string of any length. */
-template <typename... Args>
-std::string Format(const char *format, Args... args) {
-    std::vector<char> buffer(static_cast<size_t>(snprintf(nullptr, 0, format, args...)) + 1);
-    snprintf(buffer.data(), buffer.size(), format, args...);
-    return std::string(buffer.data());
-}
 
 TEST(Request, EverySentence) {
     CheckSentences({
@@ -316,54 +304,6 @@ TEST(Answer, LongResultsAreCutAtTheLineEnd) {
         expected += " - '" + std::to_string(k) + "': Act =" + big + ", Set =" + big;
     ASSERT_GT(expected.size(), size_t{DISPLAY_LINE_SIZE});
     EXPECT_EQ(Answer(all, DISPLAY_INTERPRETED, kEnglish).line, expected.substr(0, DISPLAY_LINE_SIZE - 1));
-}
-
-/* Switches the process to a German locale, whose decimal point is a
- * comma, as a GUI toolkit does from the user's environment. The locale is
- * compiled into a scratch directory where the system has none installed.
- * Returns false when no such locale can be had. */
-bool UseCommaLocale(const std::filesystem::path &scratch) {
-    if (setlocale(LC_ALL, "de_DE.UTF-8") == nullptr) {
-        std::string make = "localedef -i de_DE -f UTF-8 '" + (scratch / "de_DE.UTF-8").string() +
-                           "' >/dev/null 2>&1";
-        if (system(make.c_str()) != 0)
-            return false;
-        setenv("LOCPATH", scratch.c_str(), 1);
-        if (setlocale(LC_ALL, "de_DE.UTF-8") == nullptr)
-            return false;
-    }
-    return Format("%.1f", 2.5) == "2,5";
-}
-
-TEST(Locale, NumbersKeepTheirPointUnderACommaLocale) {
-    std::filesystem::path scratch = std::filesystem::temp_directory_path() /
-                                    ("protocol-locale-" + std::to_string(getpid()));
-    std::filesystem::create_directories(scratch);
-    bool comma = UseCommaLocale(scratch);
-    if (comma) {
-        CheckSentences({
-            {"a0 030.5", "Adjust setvalue of channel 0 to  30.5."},
-            {"d0 05.48", "Adjust ramprate for ramp down of channel 0 to    5.48."},
-            {"u0 03.50", "Adjust ramprate for ramp up of channel 0 to    3.50."},
-            {"g0 -80.5 190.5", "Set manual limits of channel 0: min = -80.5, max = 190.5."},
-        }, Command, kEnglish);
-        CheckSentences({
-            {"A1 023.5 025.5", "Values of channel 1: Actvalue =  23.5, Setvalue =  25.5"},
-            {"A0 0.5", "Values of channel:  '0': Act =   0.5, Set =   0.0 - '1': Act =   0.0,"
-                       " Set =   0.0 - '2': Act =   0.0, Set =   0.0 - '3': Act =   0.0,"
-                       " Set =   0.0 - '4': Act =   0.0, Set =   0.0"},
-            {"E0 045.5", "Ramp terminal value of channel 0: =  45.5"},
-            {"G0 -80.5 190.5", "manual limits of channel 0: min =  -80.5, max =  190.5"},
-            {"U0 003.5 005.5", "Ramprates of channel 0: ramp up =   3.5, ramp down =   5.5"},
-        }, Answer, kEnglish);
-        /* The program's own locale is back after the calls. */
-        EXPECT_EQ(Format("%.1f", 2.5), "2,5");
-    }
-    setlocale(LC_ALL, "C");
-    unsetenv("LOCPATH");
-    std::filesystem::remove_all(scratch);
-    if (!comma)
-        GTEST_SKIP() << "no locale with a decimal comma can be made here";
 }
 
 }  // namespace

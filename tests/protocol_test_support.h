@@ -19,7 +19,9 @@
 
 #include <gtest/gtest.h>
 
+#include <stdio.h>
 #include <string.h>
+
 #include <string>
 #include <vector>
 
@@ -31,6 +33,14 @@ constexpr int kLanguages[] = {kEnglish, kGerman};
 constexpr char kMarker = '\xA5';  /* fills the line before a call */
 constexpr char kTail = '7';       /* fills the text behind its terminator */
 constexpr size_t kTailBytes = 64;
+
+/* snprintf into a string of any length. */
+template <typename... Args>
+std::string Format(const char *format, Args... args) {
+    std::vector<char> buffer(static_cast<size_t>(snprintf(nullptr, 0, format, args...)) + 1);
+    snprintf(buffer.data(), buffer.size(), format, args...);
+    return std::string(buffer.data());
+}
 
 /* " English" or " German", for the trace of a failed check. */
 inline std::string LanguageName(int english) {
