@@ -44,6 +44,7 @@ int QUIT(int panel, int control, int event, void *callbackData, int eventData1, 
 
 /* Connection and receive path. */
 int ConnectToChamber(void);
+void CloseChamberConnection(void);
 void ApplyCloseAfterCommand(void);
 int TCPClientCallback(unsigned handle, int xType, int errCode, void *callbackData);
 void AddHistoryLine(int list, const char *line);
