@@ -8,11 +8,13 @@
  * same line end, while answers to unterminated commands carry none.
  *
  * Each client has an outbox of timed chunks, so that delayed and split
- * answers still leave in the order of their commands.
+ * answers still leave in the order of their commands. The clients read the
+ * server's faults when they answer, so a change applies at once.
  */
 #include "server.h"
 
 #include <QElapsedTimer>
+#include <QRandomGenerator>
 #include <QTcpSocket>
 #include <QTime>
 #include <QTimer>
@@ -32,6 +34,10 @@ constexpr qint64 kMaxUnsentBytes = 1 << 20;
 constexpr size_t kMaxQueuedChunks = 4096;
 /* One log line, with its NUL. */
 constexpr int kLogLineSize = 1024;
+/* Longest garbage answer, in bytes. */
+constexpr int kMaxGarbageBytes = 600;
+/* A listener that ran out of descriptors tries again after this long. */
+constexpr int kAcceptRetryMs = 1000;
 
 /* Shows printable ASCII as it is and every other byte as \xNN. */
 QByteArray Escaped(const QByteArray &bytes) {
@@ -57,6 +63,19 @@ void LogLine(FILE *stream, const char *format, ...) {
   fflush(stream);
 }
 
+/* Random bytes, 2 to kMaxGarbageBytes of them, among them at least one NUL
+ * and one byte from 0x80 to 0xFF, at random places. */
+QByteArray Garbage() {
+  QRandomGenerator *random = QRandomGenerator::global();
+  QByteArray bytes(random->bounded(2, kMaxGarbageBytes + 1), '\0');
+  for (char &c : bytes) c = static_cast<char>(random->bounded(256));
+  qsizetype nul = random->bounded(bytes.size());
+  qsizetype high = (nul + 1 + random->bounded(bytes.size() - 1)) % bytes.size();
+  bytes[nul] = '\0';
+  bytes[high] = static_cast<char>(0x80 + random->bounded(0x80));
+  return bytes;
+}
+
 struct Chunk {
   QByteArray bytes;
   qint64 dueMs;
@@ -68,7 +87,8 @@ struct Chunk {
 class Client : public QObject {
  public:
   Client(QTcpSocket *socket, Chamber &chamber, const Faults &faults, bool verbose,
-         QObject *parent);
+         const QByteArray &label, QObject *parent);
+  void reset() { socket_->abort(); }
 
  private:
   void readCommands();
@@ -88,11 +108,12 @@ class Client : public QObject {
 };
 
 Client::Client(QTcpSocket *socket, Chamber &chamber, const Faults &faults, bool verbose,
-               QObject *parent)
+               const QByteArray &label, QObject *parent)
     : QObject(parent), socket_(socket), chamber_(chamber), faults_(faults), verbose_(verbose) {
   socket_->setParent(this);
   socket_->setSocketOption(QAbstractSocket::LowDelayOption, 1);
   peer_ = (socket_->peerAddress().toString() + ':' + QString::number(socket_->peerPort())).toLatin1();
+  if (!label.isEmpty()) peer_ = label + ' ' + peer_;
   clock_.start();
   timer_.setSingleShot(true);
   connect(&timer_, &QTimer::timeout, this, [this] { sendDue(); });
@@ -133,7 +154,7 @@ void Client::handle(const QByteArray &command, const QByteArray &lineEnd) {
     if (verbose_) LogLine(stdout, "%s (silent)", peer_.constData());
     return;
   }
-  queue(reply.answer + lineEnd);
+  queue(faults_.garbage ? Garbage() : reply.answer + lineEnd);
 }
 
 /* Puts one answer into the outbox: whole, or in two halves when answers
@@ -180,18 +201,45 @@ void Client::drop(const char *why) {
 
 }  // namespace
 
-Server::Server(Chamber &chamber, const Faults &faults, bool verbose, QObject *parent)
-    : QObject(parent), chamber_(chamber), faults_(faults), verbose_(verbose) {
+Server::Server(Chamber &chamber, const Faults &faults, bool verbose, const QByteArray &label,
+               QObject *parent)
+    : QObject(parent), chamber_(chamber), faults_(faults), verbose_(verbose), label_(label) {
   connect(&server_, &QTcpServer::newConnection, this, [this] { accept(); });
+  connect(&server_, &QTcpServer::acceptError, this, [this] { acceptFailed(); });
 }
 
 bool Server::listen(const QHostAddress &address, quint16 port) {
-  return server_.listen(address, port);
+  address_ = address;
+  port_ = port;
+  if (!server_.listen(address, port)) return false;
+  port_ = server_.serverPort();
+  return true;
+}
+
+void Server::down() {
+  server_.close();
+  for (QObject *child : children())
+    if (Client *client = dynamic_cast<Client *>(child)) client->reset();
+}
+
+bool Server::up() {
+  return server_.isListening() || server_.listen(address_, port_);
 }
 
 void Server::accept() {
   while (QTcpSocket *socket = server_.nextPendingConnection())
-    new Client(socket, chamber_, faults_, verbose_, this);
+    new Client(socket, chamber_, faults_, verbose_, label_, this);
+}
+
+/* The listener stops accepting when a connection cannot be taken (most
+ * often: no descriptor left); the connection waits in the backlog and the
+ * listener tries again a little later instead of never. */
+void Server::acceptFailed() {
+  LogLine(stderr, "quenta-sim: %s port %u: cannot accept a connection: %s; trying again",
+          qPrintable(address_.toString()), port_, qPrintable(server_.errorString()));
+  QTimer::singleShot(kAcceptRetryMs, this, [this] {
+    if (server_.isListening()) server_.resumeAccepting();
+  });
 }
 
 }  // namespace sim

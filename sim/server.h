@@ -4,7 +4,9 @@
  *
  * Exports struct Faults (the misbehaviours) and class Server. Several
  * clients may be connected at once; all of them talk to one Chamber. The
- * server runs on the Qt event loop of the thread that creates it.
+ * faults may change at any time and apply from the next command on; the
+ * server may stop listening and listen again (a chamber that goes down and
+ * comes back). It runs on the Qt event loop of the thread that creates it.
  */
 #ifndef QUENTA_SIM_SERVER_H
 #define QUENTA_SIM_SERVER_H
@@ -23,25 +25,43 @@ struct Faults {
   int splitPauseMs = 50;
   int delayMs = 0;                /* wait this long before each answer */
   bool silent = false;            /* carry out commands, never answer */
+  bool garbage = false;           /* answer with random bytes instead */
 };
 
 class Server : public QObject {
  public:
-  /* verbose: log connections, commands and answers on standard output. */
-  Server(Chamber &chamber, const Faults &faults, bool verbose, QObject *parent = nullptr);
+  /* verbose: log connections, commands and answers on standard output;
+   * label: empty, or what starts each client's name in the log (the
+   * chamber's address in a fleet). */
+  Server(Chamber &chamber, const Faults &faults, bool verbose,
+         const QByteArray &label = QByteArray(), QObject *parent = nullptr);
 
   /* Returns false, with errorString() telling why, when the address and
    * port cannot be bound. */
   bool listen(const QHostAddress &address, quint16 port);
   QString errorString() const { return server_.errorString(); }
-  quint16 port() const { return server_.serverPort(); }
+  quint16 port() const { return port_; }  /* where it listens or listened */
+  bool isListening() const { return server_.isListening(); }
+
+  /* down() stops listening, so that connects are refused, and resets every
+   * connection; up() listens again where listen() last did. up() returns
+   * false, with errorString() telling why, when that cannot be bound. */
+  void down();
+  bool up();
+
+  const Faults &faults() const { return faults_; }
+  void setFaults(const Faults &faults) { faults_ = faults; }
 
  private:
   void accept();
+  void acceptFailed();
 
   Chamber &chamber_;
   Faults faults_;
   bool verbose_;
+  QByteArray label_;
+  QHostAddress address_;
+  quint16 port_ = 0;
   QTcpServer server_;
 };
 
