@@ -61,7 +61,8 @@ void ControlInput::takeLine(QByteArray line) {
   overlong_ = false;
   if (!tooLong && line.trimmed().isEmpty()) return;
   QByteArray reply = tooLong ? QByteArray("error line too long") : handler_(line);
-  fprintf(replies_, "%s\n", reply.constData());
+  fwrite(reply.constData(), 1, static_cast<size_t>(reply.size()), replies_);
+  fputc('\n', replies_);
   fflush(replies_);
 }
 

@@ -13,7 +13,9 @@
 
 #include <QHostAddress>
 #include <QObject>
-#include <QTcpServer>
+#include <QSocketNotifier>
+#include <QTimer>
+#include <memory>
 
 #include "chamber.h"
 
@@ -39,22 +41,24 @@ class Server : public QObject {
   /* Returns false, with errorString() telling why, when the address and
    * port cannot be bound. */
   bool listen(const QHostAddress &address, quint16 port);
-  QString errorString() const { return server_.errorString(); }
+  QString errorString() const { return error_; }
   quint16 port() const { return port_; }  /* where it listens or listened */
-  bool isListening() const { return server_.isListening(); }
+  bool isListening() const { return listener_ >= 0; }
 
   /* down() stops listening, so that connects are refused, and resets every
    * connection; up() listens again where listen() last did. up() returns
    * false, with errorString() telling why, when that cannot be bound. */
   void down();
   bool up();
+  ~Server() override;
 
   const Faults &faults() const { return faults_; }
   void setFaults(const Faults &faults) { faults_ = faults; }
 
  private:
   void accept();
-  void acceptFailed();
+  void acceptFailed(int error);
+  void closeListener();
 
   Chamber &chamber_;
   Faults faults_;
@@ -62,7 +66,10 @@ class Server : public QObject {
   QByteArray label_;
   QHostAddress address_;
   quint16 port_ = 0;
-  QTcpServer server_;
+  int listener_ = -1;  /* the listening socket */
+  std::unique_ptr<QSocketNotifier> incoming_;
+  QTimer retry_;
+  QString error_;
 };
 
 }  // namespace sim
