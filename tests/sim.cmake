@@ -17,3 +17,10 @@ foreach(t sim_server_test sim_catalogue_test sim_fleet_test)
   target_compile_definitions(${t} PRIVATE QUENTA_SIM_PATH="$<TARGET_FILE:quenta-sim>")
   add_dependencies(${t} quenta-sim)
 endforeach()
+
+# A short run of the fleet benchmark: every answer must come and be right.
+add_test(NAME sim_fleet_bench_short
+  COMMAND sim_fleet_bench --sim $<TARGET_FILE:quenta-sim> --chambers 20 --listen 127.0.20.230
+          --seconds 2)
+set_tests_properties(sim_fleet_bench_short PROPERTIES TIMEOUT 60
+  PASS_REGULAR_EXPRESSION "40 answers right, 0 wrong or missing")

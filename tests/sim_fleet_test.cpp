@@ -237,6 +237,20 @@ TEST(SimFleetProcess, EachChamberAnswersFromItsOwnModel) {
   }
 }
 
+TEST(SimFleetProcess, SpeedAndFaultOptionsApplyToEveryChamber) {
+  SimProcess sim;
+  ASSERT_TRUE(sim.start("127.0.20.61", {"--chambers", "3", "--speed", "600",
+                                        "--close-after-answer"}));
+  QThread::msleep(1500);  /* 15 simulated minutes: 22.x -> 25.0 takes 3 at 1 K/min */
+  for (const char *address : {"127.0.20.61", "127.0.20.62", "127.0.20.63"}) {
+    SCOPED_TRACE(address);
+    SimClient client;
+    ASSERT_TRUE(client.connect(address));
+    EXPECT_EQ(client.ask("A0"), QByteArray("A0 025.0 025.0"));
+    EXPECT_TRUE(client.waitForClosed(5000));
+  }
+}
+
 TEST(SimFleetProcess, ControlCommandsOverStandardInput) {
   SimProcess sim;
   ASSERT_TRUE(sim.start("127.0.20.11", {"--chambers", "3", "--verbose"}));
