@@ -8,6 +8,7 @@
 #include <errno.h>
 #include <limits.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <stdlib.h>
 #include <sys/socket.h>
@@ -174,14 +175,30 @@ bool LoopbackPeer::waitFor(int fd, short events, int timeoutMs)
     return false;
 }
 
+/* The next connection, or -1 when none came within timeoutMs. Its writes
+ * go out at once (no Nagle delay), as a chamber's do. */
 int LoopbackPeer::acceptOne(int timeoutMs)
 {
+    int one = 1;
     if (listenFd_ < 0 || !waitFor(listenFd_, POLLIN, timeoutMs))
         return -1;
     int fd = accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
-    if (fd >= 0)
-        accepted_++;
+    if (fd < 0)
+        return -1;
+    accepted_++;
+    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
     return fd;
+}
+
+/* The size the kernel gives option (SO_RCVBUF, SO_SNDBUF) of the accepted
+ * sockets, or -1 when not listening. */
+int LoopbackPeer::bufferSize(int option) const
+{
+    int size = -1;
+    socklen_t length = sizeof size;
+    if (listenFd_ < 0 || getsockopt(listenFd_, SOL_SOCKET, option, &size, &length) != 0)
+        return -1;
+    return size;
 }
 
 /* What is waiting on fd, at most kChunk bytes, once something is; kept
@@ -254,11 +271,16 @@ void LoopbackPeer::closeConn(int fd)
 
 void LoopbackPeer::resetConn(int fd)
 {
+    resetOnClose(fd);
+    closeConn(fd);
+}
+
+/* A script's way to reset: the peer closes fd after the script. */
+void LoopbackPeer::resetOnClose(int fd)
+{
     struct linger hard = {1, 0};
-    if (fd < 0)
-        return;
-    setsockopt(fd, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
-    close(fd);
+    if (fd >= 0)
+        setsockopt(fd, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
 }
 
 /* The descriptor of this process's one connection to address:1080, or -1

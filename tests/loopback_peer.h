@@ -50,6 +50,7 @@ public:
     bool waitServed(int timeoutMs);               /* all connections served within the time */
     bool stopping() const { return stopping_; }
     int connections() const { return accepted_; } /* accepted so far */
+    int bufferSize(int option) const;
     std::string received();                       /* every byte read so far */
 
     int acceptOne(int timeoutMs);                  /* fd, or -1 */
@@ -60,6 +61,7 @@ public:
     bool waitFor(int fd, short events, int timeoutMs);
     void closeConn(int fd);
     void resetConn(int fd);                        /* close with RST */
+    void resetOnClose(int fd);                     /* the next close of fd sends RST */
     void stop();                                   /* stop listening */
 
 private:
