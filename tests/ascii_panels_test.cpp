@@ -16,14 +16,26 @@
 
 namespace {
 
-class AsciiPanels : public PanelFiles {};
-
 struct LanguageFile {
     const char *file;
     bool english;
 };
 
 const LanguageFile kFiles[] = {{ASCII_PANEL_FILE_EN, true}, {ASCII_PANEL_FILE_DE, false}};
+
+/* Each case runs once per language file, with its main panel loaded. */
+class AsciiPanels : public PanelFiles, public ::testing::WithParamInterface<LanguageFile> {
+protected:
+    void SetUp() override
+    {
+        PanelFiles::SetUp();
+        main_ = Load(File(), PANEL);
+        ASSERT_GT(main_, 0);
+    }
+    const char *File() const { return GetParam().file; }
+    bool English() const { return GetParam().english; }
+    int main_ = 0;
+};
 
 std::string CtrlText(int panel, int control, int attribute)
 {
@@ -94,29 +106,27 @@ const PanelShape kPanels[] = {
     {TXTPANEL, "TXTPANEL", {{TEXTBOX, "TEXTBOX", CTRL_TEXT_BOX, "CloseText"}}},
 };
 
-TEST_F(AsciiPanels, SameControlsInBothFilesMatchingTheConstantsHeader)
+TEST_P(AsciiPanels, SameControlsInBothFilesMatchingTheConstantsHeader)
 {
-    for (const LanguageFile &f : kFiles) {
-        for (const PanelShape &shape : kPanels) {
-            SCOPED_TRACE(std::string(f.file) + " panel " + shape.constant);
-            const int p = Load(f.file, shape.number);
-            ASSERT_GT(p, 0);
-            char name[PLATFORM_NAME_SIZE];
-            int n = -1;
-            EXPECT_EQ(0, GetPanelAttribute(p, ATTR_CONSTANT_NAME, name));
-            EXPECT_STREQ(shape.constant, name);
-            EXPECT_EQ(0, GetPanelAttribute(p, ATTR_NUM_CTRLS, &n));
-            EXPECT_EQ(static_cast<int>(shape.controls.size()), n);
-            for (size_t i = 0; i < shape.controls.size(); i++) {
-                const ControlShape &c = shape.controls[i];
-                SCOPED_TRACE(c.constant);
-                EXPECT_EQ(static_cast<int>(i) + 2, c.id);
-                EXPECT_EQ(c.constant, CtrlText(p, c.id, ATTR_CONSTANT_NAME));
-                EXPECT_EQ(c.kind, CtrlInt(p, c.id, ATTR_CTRL_KIND));
-                EXPECT_EQ(c.callback, CtrlText(p, c.id, ATTR_CALLBACK_NAME));
-            }
-            EXPECT_EQ(UIE_INVALID_CONTROL, GetCtrlAttribute(p, n + 2, ATTR_CTRL_KIND, &n));
+    for (const PanelShape &shape : kPanels) {
+        SCOPED_TRACE(std::string(File()) + " panel " + shape.constant);
+        const int p = Load(File(), shape.number);
+        ASSERT_GT(p, 0);
+        char name[PLATFORM_NAME_SIZE];
+        int n = -1;
+        EXPECT_EQ(0, GetPanelAttribute(p, ATTR_CONSTANT_NAME, name));
+        EXPECT_STREQ(shape.constant, name);
+        EXPECT_EQ(0, GetPanelAttribute(p, ATTR_NUM_CTRLS, &n));
+        EXPECT_EQ(static_cast<int>(shape.controls.size()), n);
+        for (size_t i = 0; i < shape.controls.size(); i++) {
+            const ControlShape &c = shape.controls[i];
+            SCOPED_TRACE(c.constant);
+            EXPECT_EQ(static_cast<int>(i) + 2, c.id);
+            EXPECT_EQ(c.constant, CtrlText(p, c.id, ATTR_CONSTANT_NAME));
+            EXPECT_EQ(c.kind, CtrlInt(p, c.id, ATTR_CTRL_KIND));
+            EXPECT_EQ(c.callback, CtrlText(p, c.id, ATTR_CALLBACK_NAME));
         }
+        EXPECT_EQ(UIE_INVALID_CONTROL, GetCtrlAttribute(p, n + 2, ATTR_CTRL_KIND, &n));
     }
 }
 
@@ -145,122 +155,103 @@ const LabelCase kLabels[] = {
     {SCANNING, "send cycle [sec]", "Abfragetakt [sec]"},
 };
 
-TEST_F(AsciiPanels, LabelsAndTitleOfEachLanguage)
+TEST_P(AsciiPanels, LabelsAndTitleOfEachLanguage)
 {
-    for (const LanguageFile &f : kFiles) {
-        SCOPED_TRACE(f.file);
-        const int p = Load(f.file, PANEL);
-        ASSERT_GT(p, 0);
-        char title[PLATFORM_TITLE_SIZE];
-        EXPECT_EQ(0, GetPanelAttribute(p, ATTR_TITLE, title));
-        EXPECT_EQ(Latin1(f.english ? "Testprogramme for Quenta ASCII protocol Version 3.2"
-                                   : "Testprogram für Quenta ASCII protokoll  über Ethernet Version 3.2"),
-                  title);
-        for (const LabelCase &c : kLabels)
-            EXPECT_EQ(Latin1(f.english ? c.english : c.german), CtrlText(p, c.id, ATTR_LABEL_TEXT))
-                << "control " << c.id;
+    const int p = main_;
+    char title[PLATFORM_TITLE_SIZE];
+    EXPECT_EQ(0, GetPanelAttribute(p, ATTR_TITLE, title));
+    EXPECT_EQ(Latin1(English() ? "Testprogramme for Quenta ASCII protocol Version 3.2"
+                               : "Testprogram für Quenta ASCII protokoll  über Ethernet Version 3.2"),
+              title);
+    for (const LabelCase &c : kLabels)
+        EXPECT_EQ(Latin1(English() ? c.english : c.german), CtrlText(p, c.id, ATTR_LABEL_TEXT))
+            << "control " << c.id;
+}
+
+TEST_P(AsciiPanels, DefaultsOfEachLanguage)
+{
+    const int p = main_;
+    EXPECT_EQ(1, IntValue(p, TOGGLEBUTTON));
+    EXPECT_EQ(0, IntValue(p, LED));
+    EXPECT_EQ(0, IntValue(p, CLOSE_CONN));
+    EXPECT_EQ(1, IntValue(p, RESEND));
+    EXPECT_EQ(English() ? 0 : 1, IntValue(p, UNCONNECTED_SEND));
+    EXPECT_EQ("A0", TextValue(p, SEND_STRING));
+    EXPECT_EQ(511, CtrlInt(p, SEND_STRING, ATTR_MAX_ENTRY_LENGTH));
+    EXPECT_EQ("127.0.0.1", TextValue(p, IP));
+    EXPECT_EQ(30, CtrlInt(p, IP, ATTR_MAX_ENTRY_LENGTH));
+    EXPECT_EQ(VAL_ESC_VKEY, CtrlInt(p, ESC_BUTTON, ATTR_SHORTCUT_KEY));
+    int closeCtrl = 0;
+    EXPECT_EQ(0, GetPanelAttribute(p, ATTR_CLOSE_CTRL, &closeCtrl));
+    EXPECT_EQ(ESC_BUTTON, closeCtrl);
+}
+
+TEST_P(AsciiPanels, NumericTimerAndListsOfEachLanguage)
+{
+    const int p = main_;
+    double v = 0;
+    EXPECT_EQ(0, GetCtrlVal(p, SCANNING, &v));
+    EXPECT_DOUBLE_EQ(5.0, v);
+    const int attrs[] = {ATTR_MIN_VALUE, ATTR_MAX_VALUE, ATTR_INCR_VALUE, ATTR_INTERVAL};
+    const double want[] = {1.0, 600.0, 1.0, English() ? 2.0 : 5.0};
+    for (int i = 0; i < 4; i++) {
+        const int id = attrs[i] == ATTR_INTERVAL ? SCANNER : SCANNING;
+        EXPECT_EQ(0, GetCtrlAttribute(p, id, attrs[i], &v));
+        EXPECT_DOUBLE_EQ(want[i], v) << "attribute " << attrs[i];
+    }
+    EXPECT_EQ(1, CtrlInt(p, SCANNER, ATTR_ENABLED));
+    for (int list : {ZEICHEN_EMPFANGEN, ZEICHEN_GESENDET}) {
+        int n = -1, index = 0;
+        EXPECT_EQ(0, GetNumListItems(p, list, &n));
+        EXPECT_EQ(0, GetCtrlIndex(p, list, &index));
+        EXPECT_EQ(0, n);
+        EXPECT_EQ(-1, index);
     }
 }
 
-TEST_F(AsciiPanels, DefaultsOfEachLanguage)
-{
-    for (const LanguageFile &f : kFiles) {
-        SCOPED_TRACE(f.file);
-        const int p = Load(f.file, PANEL);
-        ASSERT_GT(p, 0);
-        EXPECT_EQ(1, IntValue(p, TOGGLEBUTTON));
-        EXPECT_EQ(0, IntValue(p, LED));
-        EXPECT_EQ(0, IntValue(p, CLOSE_CONN));
-        EXPECT_EQ(1, IntValue(p, RESEND));
-        EXPECT_EQ(f.english ? 0 : 1, IntValue(p, UNCONNECTED_SEND));
-        EXPECT_EQ("A0", TextValue(p, SEND_STRING));
-        EXPECT_EQ(511, CtrlInt(p, SEND_STRING, ATTR_MAX_ENTRY_LENGTH));
-        EXPECT_EQ("127.0.0.1", TextValue(p, IP));
-        EXPECT_EQ(30, CtrlInt(p, IP, ATTR_MAX_ENTRY_LENGTH));
-        EXPECT_EQ(VAL_ESC_VKEY, CtrlInt(p, ESC_BUTTON, ATTR_SHORTCUT_KEY));
-        int closeCtrl = 0;
-        EXPECT_EQ(0, GetPanelAttribute(p, ATTR_CLOSE_CTRL, &closeCtrl));
-        EXPECT_EQ(ESC_BUTTON, closeCtrl);
-    }
-}
-
-TEST_F(AsciiPanels, NumericTimerAndListsOfEachLanguage)
-{
-    for (const LanguageFile &f : kFiles) {
-        SCOPED_TRACE(f.file);
-        const int p = Load(f.file, PANEL);
-        ASSERT_GT(p, 0);
-        double v = 0;
-        EXPECT_EQ(0, GetCtrlVal(p, SCANNING, &v));
-        EXPECT_DOUBLE_EQ(5.0, v);
-        const int attrs[] = {ATTR_MIN_VALUE, ATTR_MAX_VALUE, ATTR_INCR_VALUE, ATTR_INTERVAL};
-        const double want[] = {1.0, 600.0, 1.0, f.english ? 2.0 : 5.0};
-        for (int i = 0; i < 4; i++) {
-            const int id = attrs[i] == ATTR_INTERVAL ? SCANNER : SCANNING;
-            EXPECT_EQ(0, GetCtrlAttribute(p, id, attrs[i], &v));
-            EXPECT_DOUBLE_EQ(want[i], v) << "attribute " << attrs[i];
-        }
-        EXPECT_EQ(1, CtrlInt(p, SCANNER, ATTR_ENABLED));
-        for (int list : {ZEICHEN_EMPFANGEN, ZEICHEN_GESENDET}) {
-            int n = -1, index = 0;
-            EXPECT_EQ(0, GetNumListItems(p, list, &n));
-            EXPECT_EQ(0, GetCtrlIndex(p, list, &index));
-            EXPECT_EQ(0, n);
-            EXPECT_EQ(-1, index);
-        }
-    }
-}
-
-TEST_F(AsciiPanels, DisplayModeRingSlide)
+TEST_P(AsciiPanels, DisplayModeRingSlide)
 {
     const char *items[2][3] = {{"All bytes in hex", "without framing", "interpreted"},
                                {"Alle übertragenen Bytes", "Ohne Rahmen", "Interpretiert"}};
-    for (const LanguageFile &f : kFiles) {
-        SCOPED_TRACE(f.file);
-        const int p = Load(f.file, PANEL);
-        ASSERT_GT(p, 0);
-        int n = 0, index = -1;
-        EXPECT_EQ(0, GetNumListItems(p, RINGSLIDE, &n));
-        EXPECT_EQ(3, n);
-        EXPECT_EQ(0, GetCtrlIndex(p, RINGSLIDE, &index));
-        EXPECT_EQ(1, index);
-        EXPECT_EQ(1, IntValue(p, RINGSLIDE));
-        for (int i = 0; i < 3; i++) {
-            char label[PLATFORM_LABEL_SIZE];
-            int value = -1;
-            EXPECT_EQ(0, GetLabelFromIndex(p, RINGSLIDE, i, label));
-            EXPECT_EQ(0, GetValueFromIndex(p, RINGSLIDE, i, &value));
-            EXPECT_EQ(Latin1(items[f.english ? 0 : 1][i]), label);
-            EXPECT_EQ(i, value);
-        }
+    const int p = main_;
+    int n = 0, index = -1;
+    EXPECT_EQ(0, GetNumListItems(p, RINGSLIDE, &n));
+    EXPECT_EQ(3, n);
+    EXPECT_EQ(0, GetCtrlIndex(p, RINGSLIDE, &index));
+    EXPECT_EQ(1, index);
+    EXPECT_EQ(1, IntValue(p, RINGSLIDE));
+    for (int i = 0; i < 3; i++) {
+        char label[PLATFORM_LABEL_SIZE];
+        int value = -1;
+        EXPECT_EQ(0, GetLabelFromIndex(p, RINGSLIDE, i, label));
+        EXPECT_EQ(0, GetValueFromIndex(p, RINGSLIDE, i, &value));
+        EXPECT_EQ(Latin1(items[English() ? 0 : 1][i]), label);
+        EXPECT_EQ(i, value);
     }
 }
 
-TEST_F(AsciiPanels, TextPopupAndErrorPanel)
+TEST_P(AsciiPanels, TextPopupAndErrorPanel)
 {
-    for (const LanguageFile &f : kFiles) {
-        SCOPED_TRACE(f.file);
-        const int main = Load(f.file, PANEL);
-        const int text = Load(f.file, TXTPANEL, main);
-        const int error = Load(f.file, FEHLER);
-        ASSERT_GT(text, 0);
-        ASSERT_GT(error, 0);
-        char title[PLATFORM_TITLE_SIZE];
-        int parent = -1, closeCtrl = -1;
-        EXPECT_EQ(0, GetPanelAttribute(text, ATTR_TITLE, title));
-        EXPECT_STREQ("Text", title);
-        EXPECT_EQ(0, GetPanelAttribute(text, ATTR_PARENT_PANEL, &parent));
-        EXPECT_EQ(main, parent);
-        EXPECT_EQ(0, GetPanelAttribute(text, ATTR_CLOSE_CTRL, &closeCtrl));
-        EXPECT_EQ(TEXTBOX, closeCtrl);
-        EXPECT_EQ("", TextValue(text, TEXTBOX));
-        EXPECT_EQ(0, GetPanelAttribute(error, ATTR_TITLE, title));
-        EXPECT_STREQ("Fehler !", title);
-        EXPECT_EQ("Kammer:", TextValue(error, TEXTMSG));
-        EXPECT_EQ("", TextValue(error, TEXTBOX));
-        EXPECT_EQ(0, GetPanelAttribute(error, ATTR_CLOSE_CTRL, &closeCtrl));
-        EXPECT_EQ(0, closeCtrl);
-    }
+    const int main = main_;
+    const int text = Load(File(), TXTPANEL, main);
+    const int error = Load(File(), FEHLER);
+    ASSERT_GT(text, 0);
+    ASSERT_GT(error, 0);
+    char title[PLATFORM_TITLE_SIZE];
+    int parent = -1, closeCtrl = -1;
+    EXPECT_EQ(0, GetPanelAttribute(text, ATTR_TITLE, title));
+    EXPECT_STREQ("Text", title);
+    EXPECT_EQ(0, GetPanelAttribute(text, ATTR_PARENT_PANEL, &parent));
+    EXPECT_EQ(main, parent);
+    EXPECT_EQ(0, GetPanelAttribute(text, ATTR_CLOSE_CTRL, &closeCtrl));
+    EXPECT_EQ(TEXTBOX, closeCtrl);
+    EXPECT_EQ("", TextValue(text, TEXTBOX));
+    EXPECT_EQ(0, GetPanelAttribute(error, ATTR_TITLE, title));
+    EXPECT_STREQ("Fehler !", title);
+    EXPECT_EQ("Kammer:", TextValue(error, TEXTMSG));
+    EXPECT_EQ("", TextValue(error, TEXTBOX));
+    EXPECT_EQ(0, GetPanelAttribute(error, ATTR_CLOSE_CTRL, &closeCtrl));
+    EXPECT_EQ(0, closeCtrl);
 }
 
 /* ---- The catalogue of commands. ---- */
@@ -356,39 +347,40 @@ const CatalogueRow kCatalogue[] = {
      37, "Zusätze ab V3.23: Manuale Grenzwerte (Min/Max) stellen"},
 };
 
-TEST_F(AsciiPanels, CatalogueItemsLabelsAndValues)
+TEST_P(AsciiPanels, CatalogueItemsLabelsAndValues)
 {
-    for (const LanguageFile &f : kFiles) {
-        SCOPED_TRACE(f.file);
-        const int p = Load(f.file, PANEL);
-        ASSERT_GT(p, 0);
-        int n = 0;
-        EXPECT_EQ(0, GetNumListItems(p, AUSWAHL, &n));
-        EXPECT_EQ(f.english ? 37 : 38, n);
-        int checked = 0;
-        for (const CatalogueRow &row : kCatalogue) {
-            const int index = f.english ? row.englishIndex : row.germanIndex;
-            if (index < 0)
-                continue;
-            SCOPED_TRACE(std::string("item ") + std::to_string(index) + " " + row.value);
-            char label[PLATFORM_LABEL_SIZE];
-            char value[PLATFORM_STRING_SIZE];
-            ASSERT_EQ(0, GetLabelFromIndex(p, AUSWAHL, index, label));
-            ASSERT_EQ(0, GetValueFromIndex(p, AUSWAHL, index, value));
-            EXPECT_EQ(Latin1(f.english ? row.englishLabel : row.germanLabel), label);
-            EXPECT_STREQ(row.value, value);
-            checked++;
-        }
-        EXPECT_EQ(n, checked);
-        int index = -1;
-        EXPECT_EQ(0, GetCtrlIndex(p, AUSWAHL, &index));
-        EXPECT_EQ(3, index);
-        EXPECT_EQ("A0", TextValue(p, AUSWAHL));
-        char label[PLATFORM_LABEL_SIZE] = "untouched";
-        EXPECT_EQ(UIE_INVALID_INDEX, GetLabelFromIndex(p, AUSWAHL, n, label));
-        EXPECT_STREQ("untouched", label);
+    const int p = main_;
+    int n = 0;
+    EXPECT_EQ(0, GetNumListItems(p, AUSWAHL, &n));
+    EXPECT_EQ(English() ? 37 : 38, n);
+    int checked = 0;
+    for (const CatalogueRow &row : kCatalogue) {
+        const int index = English() ? row.englishIndex : row.germanIndex;
+        if (index < 0)
+            continue;
+        SCOPED_TRACE(std::string("item ") + std::to_string(index) + " " + row.value);
+        char label[PLATFORM_LABEL_SIZE];
+        char value[PLATFORM_STRING_SIZE];
+        ASSERT_EQ(0, GetLabelFromIndex(p, AUSWAHL, index, label));
+        ASSERT_EQ(0, GetValueFromIndex(p, AUSWAHL, index, value));
+        EXPECT_EQ(Latin1(English() ? row.englishLabel : row.germanLabel), label);
+        EXPECT_STREQ(row.value, value);
+        checked++;
     }
+    EXPECT_EQ(n, checked);
+    int index = -1;
+    EXPECT_EQ(0, GetCtrlIndex(p, AUSWAHL, &index));
+    EXPECT_EQ(3, index);
+    EXPECT_EQ("A0", TextValue(p, AUSWAHL));
+    char label[PLATFORM_LABEL_SIZE] = "untouched";
+    EXPECT_EQ(UIE_INVALID_INDEX, GetLabelFromIndex(p, AUSWAHL, n, label));
+    EXPECT_STREQ("untouched", label);
 }
+
+INSTANTIATE_TEST_SUITE_P(BothLanguages, AsciiPanels, ::testing::ValuesIn(kFiles),
+                         [](const ::testing::TestParamInfo<LanguageFile> &info) {
+                             return std::string(info.param.english ? "English" : "German");
+                         });
 
 /* ---- The files read without a display. ---- */
 
