@@ -16,6 +16,7 @@
 
 static const int kSliceMs = 20;
 static const size_t kChunk = 65536;
+static const int kTakenInMs = 30000;
 
 char StreamByte(size_t i)
 {
@@ -91,6 +92,9 @@ void FaultPeer::Serve(LoopbackPeer &peer, int fd)
             if (at > 0)
                 std::this_thread::sleep_for(std::chrono::milliseconds(script_.pauseMs));
             if (!peer.sendAll(fd, answer.substr(at, step)))
+                return;
+            /* A segment reaches the program on its own, however slow it is. */
+            if (step < answer.size() && !peer.waitTakenIn(fd, kTakenInMs))
                 return;
         }
     }

@@ -11,6 +11,7 @@
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <stdlib.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -56,7 +57,7 @@ static bool Ready(int fd, short events, int ms)
  * listen() so that every accepted socket has them from its first byte.
  * With fullBacklog the one place of a backlog of 0 is taken at once.
  */
-LoopbackPeer::LoopbackPeer(const std::string &address, const PeerOptions &options)
+LoopbackPeer::LoopbackPeer(const std::string &address, const PeerOptions &options) : address_(address)
 {
     struct sockaddr_in sa;
     int one = 1;
@@ -88,6 +89,7 @@ LoopbackPeer::~LoopbackPeer()
     stop();
 }
 
+/* Stops listening: further connects are refused. */
 void LoopbackPeer::stop()
 {
     closeConn(listenFd_);
@@ -149,6 +151,7 @@ bool LoopbackPeer::waitServed(int timeoutMs)
     return served_;
 }
 
+/* Every byte readSome() has taken so far, from any connection. */
 std::string LoopbackPeer::received()
 {
     std::lock_guard<std::mutex> hold(lock_);
@@ -171,6 +174,30 @@ bool LoopbackPeer::waitFor(int fd, short events, int timeoutMs)
             return true;
         if (Clock::now() >= deadline)
             return false;
+    }
+    return false;
+}
+
+static int ConnectionTo(const std::string &address);
+
+/*
+ * Waits until what the peer sent on fd has arrived (the program's end has
+ * acknowledged it) and the program has read it: this process's connection
+ * to the peer's address holds no unread byte. Returns true then or when
+ * either end is gone, false after timeoutMs or when the peer is stopping.
+ */
+bool LoopbackPeer::waitTakenIn(int fd, int timeoutMs)
+{
+    Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (!stopping_) {
+        int program = ConnectionTo(address_);
+        int unacknowledged = 0, unread = 0;
+        if (ioctl(fd, TIOCOUTQ, &unacknowledged) != 0 || program < 0 ||
+            ioctl(program, FIONREAD, &unread) != 0 || (unacknowledged == 0 && unread == 0))
+            return true;
+        if (Clock::now() >= deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     return false;
 }
@@ -216,6 +243,8 @@ std::string LoopbackPeer::readSome(int fd, int timeoutMs)
     return std::string(buffer, (size_t)n);
 }
 
+/* Reads until count bytes came, the stream ended or timeoutMs passed;
+ * returns what came (more than count when it came in one piece). */
 std::string LoopbackPeer::readExactly(int fd, size_t count, int timeoutMs)
 {
     std::string got;
@@ -249,6 +278,8 @@ bool LoopbackPeer::sendAll(int fd, const std::string &bytes)
     return true;
 }
 
+/* True when the end of the stream on fd comes within timeoutMs; bytes
+ * before it are read and dropped. */
 bool LoopbackPeer::closedByPeer(int fd, int timeoutMs)
 {
     char c;
@@ -263,12 +294,14 @@ bool LoopbackPeer::closedByPeer(int fd, int timeoutMs)
     return false;
 }
 
+/* Closes fd; -1 is ignored. */
 void LoopbackPeer::closeConn(int fd)
 {
     if (fd >= 0)
         close(fd);
 }
 
+/* Closes fd with a reset instead of an orderly close. */
 void LoopbackPeer::resetConn(int fd)
 {
     resetOnClose(fd);
@@ -284,18 +317,16 @@ void LoopbackPeer::resetOnClose(int fd)
 }
 
 /* The descriptor of this process's one connection to address:1080, or -1
- * when there is none or more than one. */
+ * when there is none or more than one. The peers' accepted sockets do not
+ * count: their far end is an ephemeral port, never 1080. */
 static int ConnectionTo(const std::string &address)
 {
     struct sockaddr_in want, peer;
     int found = -1, count = 0;
-    DIR *fds = opendir("/proc/self/fd");
+    DIR *fds = nullptr;
 
-    if (fds == nullptr || !LoopbackAddress(address, &want)) {
-        if (fds != nullptr)
-            closedir(fds);
+    if (!LoopbackAddress(address, &want) || (fds = opendir("/proc/self/fd")) == nullptr)
         return -1;
-    }
     while (struct dirent *entry = readdir(fds)) {
         int fd = atoi(entry->d_name);
         socklen_t length = sizeof peer;
@@ -312,6 +343,8 @@ static int ConnectionTo(const std::string &address)
     return count == 1 ? found : -1;
 }
 
+/* See loopback_peer.h. Setting SO_SNDBUF also stops the kernel from
+ * growing the buffer later. */
 int LockBuffer(const std::string &address, int option, int bytes)
 {
     int fd = ConnectionTo(address);

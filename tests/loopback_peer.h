@@ -59,6 +59,7 @@ public:
     bool sendAll(int fd, const std::string &bytes);
     bool closedByPeer(int fd, int timeoutMs);      /* end of stream seen within the time */
     bool waitFor(int fd, short events, int timeoutMs);
+    bool waitTakenIn(int fd, int timeoutMs);       /* what went out on fd arrived and was read */
     void closeConn(int fd);
     void resetConn(int fd);                        /* close with RST */
     void resetOnClose(int fd);                     /* the next close of fd sends RST */
@@ -69,6 +70,7 @@ private:
     void run(int connections);
 
     Script script_;
+    std::string address_;
     int listenFd_ = -1;
     int fillerFd_ = -1;
     std::atomic<bool> stopping_{false};
