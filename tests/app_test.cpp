@@ -18,6 +18,8 @@
 #include <QPlainTextEdit>
 #include <QTest>
 
+#include <poll.h>
+
 #include <string>
 #include <vector>
 
@@ -433,9 +435,12 @@ TEST_F(Module, FailedWriteStillListsAndReconnectsOnlyWithResend)
         SetCtrlVal(mainPanel, RESEND, resend);
         int fd = ConnectByAddress();
         ASSERT_GE(fd, 0);
-        /* The peer resets the connection; no event is processed before the send. */
+        /* The peer resets the connection; no event is processed before the
+         * send, but the reset has reached the program's socket. */
+        struct pollfd reset = {ProgramConnection(address), POLLIN, 0};
+        ASSERT_GE(reset.fd, 0);
         chamber->resetConn(fd);
-        QTest::qSleep(100);
+        ASSERT_EQ(poll(&reset, 1, kWaitMs), 1);
         SetCtrlVal(mainPanel, LED, 1);
         PressEnter(SEND_STRING);
         EXPECT_EQ(Lines(ZEICHEN_GESENDET).size(), 1u) << "a failed write is listed";

@@ -178,8 +178,6 @@ bool LoopbackPeer::waitFor(int fd, short events, int timeoutMs)
     return false;
 }
 
-static int ConnectionTo(const std::string &address);
-
 /*
  * Waits until what the peer sent on fd has arrived (the program's end has
  * acknowledged it) and the program has read it: this process's connection
@@ -190,7 +188,7 @@ bool LoopbackPeer::waitTakenIn(int fd, int timeoutMs)
 {
     Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     while (!stopping_) {
-        int program = ConnectionTo(address_);
+        int program = ProgramConnection(address_);
         int unacknowledged = 0, unread = 0;
         if (ioctl(fd, TIOCOUTQ, &unacknowledged) != 0 || program < 0 ||
             ioctl(program, FIONREAD, &unread) != 0 || (unacknowledged == 0 && unread == 0))
@@ -316,10 +314,9 @@ void LoopbackPeer::resetOnClose(int fd)
         setsockopt(fd, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
 }
 
-/* The descriptor of this process's one connection to address:1080, or -1
- * when there is none or more than one. The peers' accepted sockets do not
- * count: their far end is an ephemeral port, never 1080. */
-static int ConnectionTo(const std::string &address)
+/* See loopback_peer.h. The peers' accepted sockets do not count: their far
+ * end is an ephemeral port, never 1080. */
+int ProgramConnection(const std::string &address)
 {
     struct sockaddr_in want, peer;
     int found = -1, count = 0;
@@ -347,7 +344,7 @@ static int ConnectionTo(const std::string &address)
  * growing the buffer later. */
 int LockBuffer(const std::string &address, int option, int bytes)
 {
-    int fd = ConnectionTo(address);
+    int fd = ProgramConnection(address);
     int size = 0;
     socklen_t length = sizeof size;
     if (fd < 0 || setsockopt(fd, SOL_SOCKET, option, &bytes, sizeof bytes) != 0 ||

@@ -81,6 +81,11 @@ private:
     std::thread worker_;
 };
 
+/* The descriptor of this process's one connection to address, port 1080
+ * (the program's end, opened by the library), or -1 when there is none or
+ * more than one. */
+int ProgramConnection(const std::string &address);
+
 /*
  * Sets option (SO_SNDBUF or SO_RCVBUF) to bytes on this process's one
  * connection to address, port 1080. Returns the size the kernel reports
