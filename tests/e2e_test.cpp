@@ -23,6 +23,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <functional>
 #include <string>
 #include <vector>
 
