@@ -112,9 +112,32 @@ bool XDisplayReachable(const char *display)
     return ok;
 }
 
+/* True when a Wayland compositor answers where Qt's plugin will look:
+ * $WAYLAND_DISPLAY, or "wayland-0" when that is not set, in
+ * $XDG_RUNTIME_DIR. A socket handed down in $WAYLAND_SOCKET can be used
+ * once only, so it is taken on trust. Uses the client library of Qt's
+ * Wayland plugin, loaded at run time. */
+bool WaylandDisplayReachable()
+{
+    if (!qgetenv("WAYLAND_SOCKET").isEmpty())
+        return true;
+    using Connect = void *(*)(const char *);
+    using Disconnect = void (*)(void *);
+    void *lib = dlopen("libwayland-client.so.0", RTLD_NOW | RTLD_LOCAL);
+    if (!lib)
+        return false;
+    auto connect = reinterpret_cast<Connect>(dlsym(lib, "wl_display_connect"));
+    auto disconnect = reinterpret_cast<Disconnect>(dlsym(lib, "wl_display_disconnect"));
+    void *display = connect && disconnect ? connect(nullptr) : nullptr;
+    if (display)
+        disconnect(display);
+    dlclose(lib);
+    return display != nullptr;
+}
+
 /* True when Qt can start platform name without aborting, as far as can be
- * told beforehand: its plugin exists and, for X11 and Wayland, a server is
- * named (and for X11 answers). */
+ * told beforehand: its plugin exists and, for X11 and Wayland, a server
+ * answers. */
 bool PlatformUsable(const QString &name, char *argv[])
 {
     if (!PluginExists(name))
@@ -126,7 +149,7 @@ bool PlatformUsable(const QString &name, char *argv[])
         return display && *display && XDisplayReachable(display);
     }
     if (name.startsWith(QLatin1String("wayland")))
-        return !qgetenv("WAYLAND_DISPLAY").isEmpty();
+        return WaylandDisplayReachable();
     return true;
 }
 
@@ -141,24 +164,6 @@ void KeepArguments(char *argv[])
         g_argv.push_back(g_defaultName);
     g_argc = static_cast<int>(g_argv.size());
     g_argv.push_back(nullptr);
-}
-
-/* Sends pending X11 requests (such as a cursor change) to the server, so
- * that they show without running the event loop. */
-void FlushDisplay()
-{
-#if QT_CONFIG(xcb)
-    auto *x11 = qApp->nativeInterface<QNativeInterface::QX11Application>();
-    if (!x11 || !x11->connection())
-        return;
-    void *lib = dlopen("libxcb.so.1", RTLD_NOW | RTLD_NOLOAD);
-    if (!lib)
-        return;
-    using Flush = int (*)(void *);
-    if (auto flush = reinterpret_cast<Flush>(dlsym(lib, "xcb_flush")))
-        flush(x11->connection());
-    dlclose(lib);
-#endif
 }
 
 }  // namespace
@@ -242,7 +247,10 @@ int SetWaitCursor(int on)
     else if (!on && g_waitCursor)
         QApplication::restoreOverrideCursor();
     g_waitCursor = on != 0;
-    FlushDisplay();
+    if (on)
+        UiPaintNow();
+    else
+        UiFlushDisplay();
     return 0;
 }
 

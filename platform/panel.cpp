@@ -228,6 +228,7 @@ int SetPanelAttribute(int panel, int attribute, const char *value)
         return UIE_INVALID_VALUE;
     const QByteArray title(value, static_cast<int>(strnlen(value, PLATFORM_TITLE_SIZE - 1)));
     p->window->setWindowTitle(QString::fromLatin1(title));
+    UiFlushDisplay();
     return 0;
 }
 

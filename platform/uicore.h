@@ -88,6 +88,15 @@ void UiApplyTimer(UiControl *c);
 /* Builds the widgets of control id of p inside p->window (controls.cpp). */
 void UiBuildControl(UiPanel *p, int id);
 
+/* Sends the requests Qt has queued for the display server (a title, a
+ * cursor) now, without running the event loop (onscreen.cpp). */
+void UiFlushDisplay(void);
+
+/* Paints every shown window now, once the window system shows it (waiting
+ * for that within bounds), and flushes: for the moment before the program
+ * blocks. Runs no callback. */
+void UiPaintNow(void);
+
 /* Copies text into dest, cut to bound bytes, and adds the NUL. */
 void UiCopyOut(const std::string &text, size_t bound, char *dest);
 

@@ -2,9 +2,11 @@
  * operator_test.cpp -- the main panel as an operator meets it, on Qt's
  * offscreen platform, in both languages: the cyclic-sending toggle must
  * look plainly different on and off (judged from its pixels, not its
- * flag), Tab must walk the controls from top left to bottom right, and Esc
+ * flag), Tab must walk the controls from top left to bottom right, Esc
  * must close an open drop-down or menu without quitting, while Esc with
- * nothing open still operates Quit.
+ * nothing open still operates Quit, and the wait cursor that precedes a
+ * blocking connect must bring the panel up to date on the screen without
+ * running a single callback.
  */
 #include "ascii.h"
 #include "panelfile.h"
@@ -15,10 +17,12 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QComboBox>
+#include <QCloseEvent>
 #include <QContextMenuEvent>
 #include <QImage>
 #include <QLineEdit>
 #include <QMenu>
+#include <QKeyEvent>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -247,6 +251,44 @@ TEST_F(Operator, EscClosesAContextMenuOnly)
         << "the menu closes";
     QCoreApplication::processEvents();
     EXPECT_EQ(1, CountEvents("QUIT", EVENT_COMMIT)) << EventTrace();
+}
+
+/* ---- Before a blocking call. ---- */
+
+/* Counts the paint events of the widget it watches. */
+class PaintCounter : public QObject {
+public:
+    int paints = 0;
+
+protected:
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        paints += event->type() == QEvent::Paint;
+        return false;
+    }
+};
+
+TEST_F(Operator, WaitCursorPaintsThePanelAndRunsNoCallback)
+{
+    Show(ASCII_PANEL_FILE_EN);
+    QWidget *field = GetCtrlWidget(panel_, SEND_STRING);
+    PaintCounter counter;
+    field->installEventFilter(&counter);
+    ASSERT_EQ(0, SetCtrlVal(panel_, SEND_STRING, "T"));
+    /* What an operator does while the program is about to block: Enter in
+     * the command field, and closing the window. */
+    QCoreApplication::postEvent(field, new QKeyEvent(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier, "\r"));
+    QCoreApplication::postEvent(GetPanelWidget(panel_), new QCloseEvent);
+
+    ASSERT_EQ(0, SetWaitCursor(1));
+    EXPECT_GE(counter.paints, 1) << "the changed field was not painted before the blocking call";
+    EXPECT_EQ("", EventTrace()) << "a callback ran inside the library call";
+    ASSERT_EQ(0, SetWaitCursor(0));
+    EXPECT_EQ("", EventTrace());
+
+    QCoreApplication::processEvents();
+    EXPECT_EQ("SENDEN:7:1280 SENDEN:1:0 QUIT:1:0", EventTrace()) << "the events waited for the event loop";
+    field->removeEventFilter(&counter);
 }
 
 }  // namespace
