@@ -14,19 +14,17 @@
 #include "platform_qt.h"
 #include "ui_test_support.h"
 
-#include <QAbstractButton>
 #include <QApplication>
 #include <QComboBox>
 #include <QCloseEvent>
 #include <QContextMenuEvent>
 #include <QImage>
-#include <QLineEdit>
-#include <QMenu>
 #include <QKeyEvent>
 #include <QTest>
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -134,9 +132,6 @@ TEST(TabOrder, FollowsTheWindowNotTheFile)
         {"a column listed bottom up",
          {{S, 10, 90, 100, 20, false}, {S, 10, 50, 100, 20, false}, {S, 10, 10, 100, 20, false}},
          {4, 3, 2}},
-        {"a row listed right to left",
-         {{B, 300, 10, 80, 30, false}, {B, 150, 12, 80, 30, false}, {B, 10, 8, 80, 30, false}},
-         {4, 3, 2}},
         {"a grid whose rows are a little uneven, read row by row",
          {{O, 10, 10, 100, 20, false}, {O, 10, 40, 100, 20, false}, {S, 200, 6, 100, 20, false},
           {S, 200, 44, 100, 20, false}},
@@ -144,10 +139,6 @@ TEST(TabOrder, FollowsTheWindowNotTheFile)
         {"a tall list beside a stack: the list, then the stack read down",
          {{O, 200, 60, 100, 20, false}, {O, 200, 10, 100, 20, false}, {L, 10, 10, 100, 100, false}},
          {4, 3, 2}},
-        {"two rows apart, each read across",
-         {{L, 200, 200, 100, 80, false}, {L, 10, 200, 100, 80, false}, {S, 200, 10, 100, 20, false},
-          {S, 10, 10, 100, 20, false}},
-         {5, 4, 3, 2}},
         {"a wide field over a split row",
          {{B, 10, 100, 50, 20, false}, {B, 100, 100, 50, 20, false}, {S, 10, 10, 300, 20, false}},
          {4, 2, 3}},
@@ -205,52 +196,46 @@ TEST_F(Operator, TabWalksTheControlsFromTopLeftToBottomRight)
 
 /* ---- Esc. ---- */
 
+struct PopupCase {
+    const char *popup;
+    int control;                            /* where the focus is */
+    std::function<void(QWidget *)> open;    /* opens the popup on that control */
+};
+
 /* Esc with nothing open operates Quit; then a popup is opened and Esc
  * must close it and nothing else. (The offscreen platform does not give
  * the panel back its activation after a popup, so the order is fixed.) */
-TEST_F(Operator, EscClosesTheOpenDropDownOnly)
+TEST_F(Operator, EscClosesAnOpenPopupOnly)
 {
+    const PopupCase cases[] = {
+        {"the catalogue's list", AUSWAHL, [](QWidget *w) { static_cast<QComboBox *>(w)->showPopup(); }},
+        {"the command field's context menu", SEND_STRING,
+         [](QWidget *w) {
+             QContextMenuEvent request(QContextMenuEvent::Keyboard, QPoint(5, 5), w->mapToGlobal(QPoint(5, 5)));
+             QApplication::sendEvent(w, &request);
+         }},
+    };
     for (const LanguageFile &f : kFiles) {
-        SCOPED_TRACE(f.language);
-        Show(f.file);
-        QComboBox *ring = qobject_cast<QComboBox *>(GetCtrlWidget(panel_, AUSWAHL));
-        ASSERT_NE(nullptr, ring);
-        ring->setFocus(Qt::MouseFocusReason);
-        Press(Qt::Key_Escape);
-        EXPECT_EQ(1, CountEvents("QUIT", EVENT_COMMIT)) << "with no list open Esc quits";
+        for (const PopupCase &c : cases) {
+            SCOPED_TRACE(std::string(f.language) + ", " + c.popup);
+            Show(f.file);
+            QWidget *control = GetCtrlWidget(panel_, c.control);
+            control->setFocus(Qt::MouseFocusReason);
+            Press(Qt::Key_Escape);
+            EXPECT_EQ(1, CountEvents("QUIT", EVENT_COMMIT)) << "with nothing open Esc quits";
 
-        ring->showPopup();
-        ASSERT_TRUE(QTest::qWaitFor([] { return QApplication::activePopupWidget() != nullptr; }, kPopupWaitMs));
-        Press(Qt::Key_Escape);
-        EXPECT_TRUE(QTest::qWaitFor([] { return QApplication::activePopupWidget() == nullptr; }, kPopupWaitMs))
-            << "the list closes";
-        QCoreApplication::processEvents();
-        EXPECT_EQ(1, CountEvents("QUIT", EVENT_COMMIT)) << EventTrace();
-        char value[PLATFORM_STRING_SIZE];
-        EXPECT_EQ(0, GetCtrlVal(panel_, AUSWAHL, value));
-        EXPECT_STREQ("A0", value) << "Esc picks nothing";
+            c.open(control);
+            ASSERT_TRUE(QTest::qWaitFor([] { return QApplication::activePopupWidget() != nullptr; }, kPopupWaitMs));
+            Press(Qt::Key_Escape);
+            EXPECT_TRUE(QTest::qWaitFor([] { return QApplication::activePopupWidget() == nullptr; }, kPopupWaitMs))
+                << "the popup closes";
+            QCoreApplication::processEvents();
+            EXPECT_EQ(1, CountEvents("QUIT", EVENT_COMMIT)) << EventTrace();
+            char value[PLATFORM_STRING_SIZE];
+            EXPECT_EQ(0, GetCtrlVal(panel_, AUSWAHL, value));
+            EXPECT_STREQ("A0", value) << "Esc picks nothing";
+        }
     }
-}
-
-TEST_F(Operator, EscClosesAContextMenuOnly)
-{
-    Show(ASCII_PANEL_FILE_EN);
-    QLineEdit *field = qobject_cast<QLineEdit *>(GetCtrlWidget(panel_, SEND_STRING));
-    ASSERT_NE(nullptr, field);
-    field->setFocus(Qt::MouseFocusReason);
-    Press(Qt::Key_Escape);
-    EXPECT_EQ(1, CountEvents("QUIT", EVENT_COMMIT)) << "with no menu open Esc quits";
-
-    QContextMenuEvent request(QContextMenuEvent::Keyboard, QPoint(5, 5), field->mapToGlobal(QPoint(5, 5)));
-    QApplication::sendEvent(field, &request);
-    ASSERT_TRUE(QTest::qWaitFor([] { return qobject_cast<QMenu *>(QApplication::activePopupWidget()); },
-                                kPopupWaitMs))
-        << "the field's context menu opened";
-    Press(Qt::Key_Escape);
-    EXPECT_TRUE(QTest::qWaitFor([] { return QApplication::activePopupWidget() == nullptr; }, kPopupWaitMs))
-        << "the menu closes";
-    QCoreApplication::processEvents();
-    EXPECT_EQ(1, CountEvents("QUIT", EVENT_COMMIT)) << EventTrace();
 }
 
 /* ---- Before a blocking call. ---- */

@@ -8,7 +8,6 @@
  *
  *   key <code>       press and release the key with that evdev code
  *   move <x> <y>     put the pointer there (global coordinates)
- *   click <code>     press and release the pointer button with that code
  *
  * The events go through weston's own input path, so the client sees them
  * exactly as it would see an operator's keyboard and mouse: on the surface
@@ -36,8 +35,6 @@ void notify_key(struct weston_seat *seat, const struct timespec *time, uint32_t 
                 enum wl_keyboard_key_state state, enum weston_key_state_update update);
 void notify_motion_absolute(struct weston_seat *seat, const struct timespec *time, double x,
                             double y);
-void notify_button(struct weston_seat *seat, const struct timespec *time, int32_t button,
-                   enum wl_pointer_button_state state);
 void notify_pointer_frame(struct weston_seat *seat);
 }
 
@@ -67,11 +64,6 @@ void Obey(const char *order)
     if (sscanf(order, "key %u", &code) == 1) {
         notify_key(&g_seat.seat, &now, code, WL_KEYBOARD_KEY_STATE_PRESSED, STATE_UPDATE_AUTOMATIC);
         notify_key(&g_seat.seat, &now, code, WL_KEYBOARD_KEY_STATE_RELEASED, STATE_UPDATE_AUTOMATIC);
-    } else if (sscanf(order, "click %u", &code) == 1) {
-        notify_button(&g_seat.seat, &now, static_cast<int32_t>(code), WL_POINTER_BUTTON_STATE_PRESSED);
-        notify_pointer_frame(&g_seat.seat);
-        notify_button(&g_seat.seat, &now, static_cast<int32_t>(code), WL_POINTER_BUTTON_STATE_RELEASED);
-        notify_pointer_frame(&g_seat.seat);
     } else if (sscanf(order, "move %lf %lf", &x, &y) == 2) {
         notify_motion_absolute(&g_seat.seat, &now, x, y);
         notify_pointer_frame(&g_seat.seat);
