@@ -60,6 +60,19 @@ template <typename Fn> Fn ClientFunction(const char *library, const char *name)
     return fn;
 }
 
+const char kXcb[] = "libxcb.so.1";
+const char kWayland[] = "libwayland-client.so.0";
+
+/* Calls the client-library function name(handle): xcb_flush,
+ * wl_display_flush or wl_display_roundtrip. Returns its result, or -1 when
+ * the library is not loaded. */
+int CallClient(const char *library, const char *name, void *handle)
+{
+    using Fn = int (*)(void *);
+    Fn fn = ClientFunction<Fn>(library, name);
+    return fn ? fn(handle) : -1;
+}
+
 /* Qt's X11 connection, or NULL on another window system. */
 void *XcbConnection()
 {
@@ -85,8 +98,8 @@ bool XcbViewable(void *conn, QWidget *w)
     using Request = xcb_get_window_attributes_cookie_t (*)(xcb_connection_t *, xcb_window_t);
     using Reply = xcb_get_window_attributes_reply_t *(*)(xcb_connection_t *, xcb_get_window_attributes_cookie_t,
                                                          xcb_generic_error_t **);
-    auto request = ClientFunction<Request>("libxcb.so.1", "xcb_get_window_attributes");
-    auto reply = ClientFunction<Reply>("libxcb.so.1", "xcb_get_window_attributes_reply");
+    auto request = ClientFunction<Request>(kXcb, "xcb_get_window_attributes");
+    auto reply = ClientFunction<Reply>(kXcb, "xcb_get_window_attributes_reply");
     if (!request || !reply)
         return false;
     xcb_connection_t *c = static_cast<xcb_connection_t *>(conn);
@@ -112,10 +125,8 @@ bool WaitExposed(QWidget *w)
 #endif
     QPlatformWindow *pw = w->windowHandle() ? w->windowHandle()->handle() : nullptr;
     if (void *display = WaylandDisplay()) {
-        using RoundTrip = int (*)(void *);
-        auto roundTrip = ClientFunction<RoundTrip>("libwayland-client.so.0", "wl_display_roundtrip");
-        for (int i = 0; roundTrip && pw && !pw->isExposed() && i < kRoundTrips; i++)
-            if (roundTrip(display) < 0)
+        for (int i = 0; pw && !pw->isExposed() && i < kRoundTrips; i++)
+            if (CallClient(kWayland, "wl_display_roundtrip", display) < 0)
                 break;
     }
     return pw && pw->isExposed();
@@ -129,11 +140,9 @@ bool WaitExposed(QWidget *w)
 void AwaitFirstFrame()
 {
     void *display = WaylandDisplay();
-    using RoundTrip = int (*)(void *);
-    auto roundTrip = ClientFunction<RoundTrip>("libwayland-client.so.0", "wl_display_roundtrip");
-    for (int i = 0; display && roundTrip && i < kFirstFrames; i++) {
+    for (int i = 0; display && i < kFirstFrames; i++) {
         QThread::msleep(kFrameMs);
-        if (roundTrip(display) < 0)
+        if (CallClient(kWayland, "wl_display_roundtrip", display) < 0)
             return;
     }
     UiFlushDisplay();
@@ -143,15 +152,10 @@ void AwaitFirstFrame()
 
 void UiFlushDisplay(void)
 {
-    if (void *conn = XcbConnection()) {
-        using Flush = int (*)(void *);
-        if (auto flush = ClientFunction<Flush>("libxcb.so.1", "xcb_flush"))
-            flush(conn);
-    } else if (void *display = WaylandDisplay()) {
-        using Flush = int (*)(void *);
-        if (auto flush = ClientFunction<Flush>("libwayland-client.so.0", "wl_display_flush"))
-            flush(display);
-    }
+    if (void *conn = XcbConnection())
+        CallClient(kXcb, "xcb_flush", conn);
+    else if (void *display = WaylandDisplay())
+        CallClient(kWayland, "wl_display_flush", display);
 }
 
 void UiPaintNow(void)
@@ -162,6 +166,7 @@ void UiPaintNow(void)
         if (!w->isVisible())
             continue;
         if (!w->testAttribute(Qt::WA_Mapped) && WaitExposed(w)) {
+            /* Shown: Qt would learn it from the event loop, and paint. */
             w->setAttribute(Qt::WA_Mapped);
             fresh = true;
         }
