@@ -1,8 +1,9 @@
 /*
  * connection.cpp -- the one TCP connection to the chamber and the receive
- * path: ConnectToChamber, ApplyCloseAfterCommand, the library's callback
- * TCPClientCallback, AddHistoryLine for both history lists, and the control
- * callbacks IPinput (address committed) and ChangeCloseConnection.
+ * path: ConnectToChamber, CloseChamberConnection, ApplyCloseAfterCommand,
+ * the library's callback TCPClientCallback, AddHistoryLine for both history
+ * lists, and the control callbacks IPinput (address committed) and
+ * ChangeCloseConnection.
  *
  * The LED and `connected` are independent: the LED shows whether the chamber
  * was last reachable or answering, `connected` whether a connection is open.
@@ -34,16 +35,23 @@ int ConnectToChamber(void)
     return connected;
 }
 
+/* Closes the connection held in connHandle (a handle that is not open does
+ * no harm) and sets `connected` to 0. The result of the close is ignored;
+ * the LED is not touched. */
+void CloseChamberConnection(void)
+{
+    DisconnectFromTCPServer(connHandle);
+    connected = 0;
+}
+
 /* With CLOSE_CONN on, closes an open connection; the LED is not touched. */
 void ApplyCloseAfterCommand(void)
 {
     int closeAfterCommand = 0;
 
     GetCtrlVal(mainPanel, CLOSE_CONN, &closeAfterCommand);
-    if (connected == 1 && closeAfterCommand) {
-        DisconnectFromTCPServer(connHandle);
-        connected = 0;
-    }
+    if (connected == 1 && closeAfterCommand)
+        CloseChamberConnection();
 }
 
 /*
@@ -110,8 +118,7 @@ int IPinput(int, int, int event, void *, int, int)
     if (event != EVENT_COMMIT)
         return 0;
     if (connected == 1) {
-        DisconnectFromTCPServer(connHandle);
-        connected = 0;
+        CloseChamberConnection();
         SetCtrlVal(mainPanel, LED, 0);
     }
     ConnectToChamber();

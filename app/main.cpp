@@ -17,6 +17,6 @@ int main(int argc, char *argv[])
     if (AsciiStartup() < 0)
         return -1;
     RunUserInterface();
-    DisconnectFromTCPServer(connHandle);
+    CloseChamberConnection();
     return 0;
 }

@@ -43,10 +43,8 @@ int SendCommand(const char *commandText, char *sendBuffer)
 
     if (result < 0) {
         GetCtrlVal(mainPanel, RESEND, &reconnectOnError);
-        if (reconnectOnError) {
-            DisconnectFromTCPServer(connHandle);
-            connected = 0;
-        }
+        if (reconnectOnError)
+            CloseChamberConnection();
     }
     return result;
 }

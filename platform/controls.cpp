@@ -253,15 +253,24 @@ QWidget *BuildButton(UiPanel *p, UiControl *c, int id)
     return b;
 }
 
+/* Gives c its item list and the items of its description, and makes the
+ * described item current. */
+void FillItems(UiControl *c, ItemList *items)
+{
+    c->items.reset(items);
+    for (size_t i = 0; i < c->desc.items.size(); i++) {
+        const ItemDesc &item = c->desc.items[i];
+        const QVariant value = c->desc.stringItems ? QVariant(QByteArray::fromStdString(item.text))
+                                                   : QVariant(item.number);
+        items->insert(static_cast<int>(i), item.label, value);
+    }
+    items->setCurrent(c->desc.index);
+}
+
 QWidget *BuildRing(UiPanel *p, UiControl *c, int id)
 {
     QComboBox *box = new QComboBox(p->window);
-    for (const ItemDesc &item : c->desc.items) {
-        const QVariant value = c->desc.stringItems ? QVariant(QByteArray::fromStdString(item.text))
-                                                   : QVariant(item.number);
-        box->addItem(QString::fromLatin1(item.label.c_str()), value);
-    }
-    box->setCurrentIndex(c->desc.index);
+    FillItems(c, NewItemList(box));
     box->setMaxVisibleItems(24);
     box->view()->setTextElideMode(Qt::ElideNone);
     box->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
@@ -294,14 +303,7 @@ QWidget *BuildNumeric(UiPanel *p, UiControl *c, int id)
 QWidget *BuildRingSlide(UiPanel *p, UiControl *c, int id)
 {
     RingSlide *slide = new RingSlide(p->window, c->desc.width, c->desc.height);
-    std::vector<std::string> labels;
-    std::vector<int> values;
-    for (const ItemDesc &item : c->desc.items) {
-        labels.push_back(item.label);
-        values.push_back(item.number);
-    }
-    slide->setItems(labels, values);
-    slide->setIndex(c->desc.index);
+    FillItems(c, NewItemList(slide));
     CommitOn(p, id, slide, &RingSlide::choiceMade);
     return slide;
 }
@@ -311,11 +313,7 @@ QWidget *BuildListBox(UiPanel *p, UiControl *c)
     QListWidget *list = new QListWidget(p->window);
     list->setSelectionMode(QAbstractItemView::SingleSelection);
     list->setUniformItemSizes(true);
-    for (const ItemDesc &item : c->desc.items) {
-        QListWidgetItem *it = new QListWidgetItem(QString::fromLatin1(item.label.c_str()), list);
-        it->setData(Qt::UserRole, item.number);
-    }
-    list->setCurrentRow(c->desc.index);
+    FillItems(c, NewItemList(list));
     return list;
 }
 
@@ -365,7 +363,7 @@ QWidget *BuildPlain(UiPanel *p, UiControl *c, int id)
         frame->setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
         return frame;
     }
-    QLabel *text = new QLabel(QString::fromLatin1(c->desc.text.c_str()), p->window);
+    TextMessage *text = new TextMessage(QString::fromLatin1(c->desc.text.c_str()), p->window);
     text->setTextFormat(Qt::PlainText);
     return text;
 }

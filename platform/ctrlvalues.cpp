@@ -1,7 +1,8 @@
 /*
  * ctrlvalues.cpp -- the program's side of the controls: values
- * (Get/SetCtrlVal), attributes (Get/SetCtrlAttribute), the items of list
- * boxes, rings and ring slides, text boxes, and the keyboard focus.
+ * (Get/SetCtrlVal), attributes (Get/SetCtrlAttribute), text boxes, and the
+ * keyboard focus. The items of list boxes, rings and ring slides are in
+ * lists.cpp.
  *
  * A value is a number (toggle, option, LED, numeric, ring slide, list box,
  * ring with numbers) or a text (string field, text box, text message, ring
@@ -13,14 +14,9 @@
 #include "uicore.h"
 #include "widgets.h"
 
-#include <QAbstractButton>
-#include <QApplication>
-#include <QComboBox>
 #include <QDoubleSpinBox>
-#include <QLabel>
 #include <QLineEdit>
-#include <QListWidget>
-#include <QPlainTextEdit>
+#include <QMetaProperty>
 #include <QSignalBlocker>
 #include <QTimer>
 
@@ -51,123 +47,95 @@ bool IsTextKind(const UiControl *c)
            (k == CTRL_RING && c->desc.stringItems);
 }
 
-/* Bytes of value, at most bound of them (value need not be terminated
- * beyond that). */
-QByteArray CutText(const char *value, size_t bound)
-{
-    return QByteArray(value, static_cast<qsizetype>(strnlen(value, bound)));
-}
-
 /* Looks up panel and control for a library call; returns 0 or a UIE code. */
 int Find(int panel, int control, UiControl **c)
 {
-    UiPanel *p;
-    return UiFindControl(panel, control, &p, c);
+    return UiFindControl(panel, control, nullptr, c);
+}
+
+/* The value of a control that is no list is its widget's user property,
+ * the property Qt itself takes for a widget's value: checked, value,
+ * text, plainText, and on for the LED. */
+QVariant ReadValue(const QWidget *w)
+{
+    return w->metaObject()->userProperty().read(w);
+}
+
+/* Sets the user property of w to v without raising an event. */
+void WriteValue(QWidget *w, const QVariant &v)
+{
+    const QSignalBlocker block(w);
+    w->metaObject()->userProperty().write(w, v);
+}
+
+/* The longest text a text kind hands out. */
+size_t TextBound(const UiControl *c)
+{
+    if (c->desc.kind == CTRL_STRING)
+        return static_cast<size_t>(static_cast<QLineEdit *>(c->widget)->maxLength());
+    return c->desc.kind == CTRL_RING ? PLATFORM_STRING_SIZE - 1 : PLATFORM_LABEL_SIZE - 1;
+}
+
+/* The value of the current item of a list into *out. */
+int CurrentItemValue(const UiControl *c, QVariant *out)
+{
+    const int index = c->items->current();
+    if (index < 0)
+        return UIE_INVALID_INDEX;
+    *out = c->items->value(index);
+    return 0;
+}
+
+/* Makes the first item of a list holding wanted current, or returns
+ * UIE_INVALID_VALUE and keeps the current item. */
+int SelectValue(UiControl *c, const QVariant &wanted)
+{
+    const int index = c->items->find(wanted);
+    if (index < 0)
+        return UIE_INVALID_VALUE;
+    c->items->setCurrent(index);
+    return 0;
 }
 
 /* The current value of a numeric kind into *out. */
 int GetNumber(UiControl *c, double *out)
 {
-    QWidget *w = c->widget;
-    switch (c->desc.kind) {
-    case CTRL_TOGGLE_BUTTON:
-    case CTRL_BINARY_SWITCH: *out = static_cast<QAbstractButton *>(w)->isChecked(); return 0;
-    case CTRL_LED: *out = static_cast<LedWidget *>(w)->isOn(); return 0;
-    case CTRL_NUMERIC: *out = static_cast<QDoubleSpinBox *>(w)->value(); return 0;
-    default: break;
+    QVariant v;
+    if (!c->items) {
+        *out = ReadValue(c->widget).toDouble();
+        return 0;
     }
-    int index;
-    if (c->desc.kind == CTRL_RING_SLIDE) {
-        RingSlide *slide = static_cast<RingSlide *>(w);
-        if ((index = slide->index()) >= 0)
-            *out = slide->value(index);
-    } else if (c->desc.kind == CTRL_LIST_BOX) {
-        QListWidget *list = static_cast<QListWidget *>(w);
-        if ((index = list->currentRow()) >= 0)
-            *out = list->item(index)->data(Qt::UserRole).toInt();
-    } else {
-        QComboBox *box = static_cast<QComboBox *>(w);
-        if ((index = box->currentIndex()) >= 0)
-            *out = box->currentData().toInt();
-    }
-    return index >= 0 ? 0 : UIE_INVALID_INDEX;
-}
-
-/* Returns the first index of a list whose number is v, or -1. */
-int FindNumber(UiControl *c, double v)
-{
-    const int n = c->desc.kind == CTRL_RING_SLIDE ? static_cast<RingSlide *>(c->widget)->count()
-                  : c->desc.kind == CTRL_LIST_BOX ? static_cast<QListWidget *>(c->widget)->count()
-                                                  : static_cast<QComboBox *>(c->widget)->count();
-    for (int i = 0; i < n; i++) {
-        int value;
-        if (c->desc.kind == CTRL_RING_SLIDE)
-            value = static_cast<RingSlide *>(c->widget)->value(i);
-        else if (c->desc.kind == CTRL_LIST_BOX)
-            value = static_cast<QListWidget *>(c->widget)->item(i)->data(Qt::UserRole).toInt();
-        else
-            value = static_cast<QComboBox *>(c->widget)->itemData(i).toInt();
-        if (value == v)
-            return i;
-    }
-    return -1;
-}
-
-/* Sets the list's current item without raising an event. */
-void SelectIndex(UiControl *c, int index)
-{
-    const QSignalBlocker block(c->widget);
-    if (c->desc.kind == CTRL_RING_SLIDE)
-        static_cast<RingSlide *>(c->widget)->setIndex(index);
-    else if (c->desc.kind == CTRL_LIST_BOX)
-        static_cast<QListWidget *>(c->widget)->setCurrentRow(index);
-    else
-        static_cast<QComboBox *>(c->widget)->setCurrentIndex(index);
+    const int rc = CurrentItemValue(c, &v);
+    if (rc == 0)
+        *out = v.toDouble();
+    return rc;
 }
 
 /* Sets a numeric kind to v: buttons and LED take v != 0, a numeric clamps
  * to its range, a list selects its first item holding v. */
 int SetNumber(UiControl *c, double v)
 {
-    QWidget *w = c->widget;
-    const QSignalBlocker block(w);
     if (std::isnan(v))
         return UIE_INVALID_VALUE;
-    switch (c->desc.kind) {
-    case CTRL_TOGGLE_BUTTON:
-    case CTRL_BINARY_SWITCH: static_cast<QAbstractButton *>(w)->setChecked(v != 0); return 0;
-    case CTRL_LED: static_cast<LedWidget *>(w)->setOn(v != 0); return 0;
-    case CTRL_NUMERIC: static_cast<QDoubleSpinBox *>(w)->setValue(v); return 0;
-    default: break;
-    }
-    const int index = FindNumber(c, v);
-    if (index < 0)
-        return UIE_INVALID_VALUE;
-    SelectIndex(c, index);
+    if (c->items)
+        return SelectValue(c, v);
+    const bool isFlag = c->widget->metaObject()->userProperty().metaType().id() == QMetaType::Bool;
+    WriteValue(c->widget, isFlag ? QVariant(v != 0) : QVariant(v));
     return 0;
 }
 
 /* The current value of a text kind into *out, and its bound. */
 int GetText(UiControl *c, std::string *out, size_t *bound)
 {
-    QWidget *w = c->widget;
-    *bound = PLATFORM_LABEL_SIZE - 1;
-    switch (c->desc.kind) {
-    case CTRL_STRING:
-        *bound = static_cast<size_t>(static_cast<QLineEdit *>(w)->maxLength());
-        *out = static_cast<QLineEdit *>(w)->text().toLatin1().toStdString();
-        return 0;
-    case CTRL_TEXT_BOX:
-        *out = static_cast<QPlainTextEdit *>(w)->toPlainText().toLatin1().toStdString();
-        return 0;
-    case CTRL_TEXT_MSG: *out = static_cast<QLabel *>(w)->text().toLatin1().toStdString(); return 0;
-    default: break;
+    QVariant v;
+    *bound = TextBound(c);
+    if (c->items) {
+        const int rc = CurrentItemValue(c, &v);
+        if (rc == 0)
+            *out = v.toByteArray().toStdString();
+        return rc;
     }
-    QComboBox *box = static_cast<QComboBox *>(w);
-    *bound = PLATFORM_STRING_SIZE - 1;
-    if (box->currentIndex() < 0)
-        return UIE_INVALID_INDEX;
-    *out = box->currentData().toByteArray().toStdString();
+    *out = ReadValue(c->widget).toString().toLatin1().toStdString();
     return 0;
 }
 
@@ -175,63 +143,10 @@ int GetText(UiControl *c, std::string *out, size_t *bound)
  * item holding value. */
 int SetText(UiControl *c, const char *value)
 {
-    QWidget *w = c->widget;
-    const QSignalBlocker block(w);
-    switch (c->desc.kind) {
-    case CTRL_STRING: {
-        QLineEdit *edit = static_cast<QLineEdit *>(w);
-        edit->setText(QString::fromLatin1(CutText(value, static_cast<size_t>(edit->maxLength()))));
-        return 0;
-    }
-    case CTRL_TEXT_BOX:
-        static_cast<QPlainTextEdit *>(w)->setPlainText(QString::fromLatin1(CutText(value, PLATFORM_LABEL_SIZE - 1)));
-        return 0;
-    case CTRL_TEXT_MSG:
-        static_cast<QLabel *>(w)->setText(QString::fromLatin1(CutText(value, PLATFORM_LABEL_SIZE - 1)));
-        return 0;
-    default: break;
-    }
-    QComboBox *box = static_cast<QComboBox *>(w);
-    const QByteArray wanted = CutText(value, PLATFORM_STRING_SIZE);
-    for (int i = 0; i < box->count(); i++) {
-        if (box->itemData(i).toByteArray() == wanted) {
-            box->setCurrentIndex(i);
-            return 0;
-        }
-    }
-    return UIE_INVALID_VALUE;
-}
-
-/* Number of items of a list kind, or -1 for other kinds. */
-int ItemCount(const UiControl *c)
-{
-    switch (c->desc.kind) {
-    case CTRL_RING: return static_cast<QComboBox *>(c->widget)->count();
-    case CTRL_RING_SLIDE: return static_cast<RingSlide *>(c->widget)->count();
-    case CTRL_LIST_BOX: return static_cast<QListWidget *>(c->widget)->count();
-    default: return -1;
-    }
-}
-
-/* Looks up a list control and checks that index names one of its items. */
-int FindItem(int panel, int control, int index, UiControl **c)
-{
-    const int rc = Find(panel, control, c);
-    if (rc != 0)
-        return rc;
-    const int n = ItemCount(*c);
-    if (n < 0)
-        return UIE_TYPE_MISMATCH;
-    return index >= 0 && index < n ? 0 : UIE_INVALID_INDEX;
-}
-
-std::string ItemLabel(const UiControl *c, int index)
-{
-    if (c->desc.kind == CTRL_RING)
-        return static_cast<QComboBox *>(c->widget)->itemText(index).toLatin1().toStdString();
-    if (c->desc.kind == CTRL_RING_SLIDE)
-        return static_cast<RingSlide *>(c->widget)->label(index);
-    return static_cast<QListWidget *>(c->widget)->item(index)->text().toLatin1().toStdString();
+    if (c->items)
+        return SelectValue(c, UiCutText(value, PLATFORM_STRING_SIZE));
+    WriteValue(c->widget, QString::fromLatin1(UiCutText(value, TextBound(c))));
+    return 0;
 }
 
 /* ---- Attributes. ---- */
@@ -507,155 +422,7 @@ int GetActiveCtrl(int panel)
     return 0;
 }
 
-/* ---- Lists. ---- */
-
-int GetNumListItems(int panel, int control, int *count)
-{
-    UiCall call;
-    UiControl *c;
-    const int rc = Find(panel, control, &c);
-    if (rc != 0)
-        return rc;
-    if (!count)
-        return UIE_INVALID_VALUE;
-    const int n = ItemCount(c);
-    if (n < 0)
-        return UIE_TYPE_MISMATCH;
-    *count = n;
-    return 0;
-}
-
-int InsertListItem(int panel, int control, int index, const char *label, int value)
-{
-    UiCall call;
-    UiControl *c;
-    const int rc = Find(panel, control, &c);
-    if (rc != 0)
-        return rc;
-    const int n = ItemCount(c);
-    if (n < 0 || (c->desc.kind == CTRL_RING && c->desc.stringItems))
-        return UIE_TYPE_MISMATCH;
-    if (!label)
-        return UIE_INVALID_VALUE;
-    if (index < -1 || index > n)
-        return UIE_INVALID_INDEX;
-    const int at = index == -1 ? n : index;
-    const QString text = QString::fromLatin1(CutText(label, PLATFORM_LABEL_SIZE - 1));
-    const QSignalBlocker block(c->widget);
-    if (c->desc.kind == CTRL_RING) {
-        static_cast<QComboBox *>(c->widget)->insertItem(at, text, value);
-    } else if (c->desc.kind == CTRL_RING_SLIDE) {
-        static_cast<RingSlide *>(c->widget)->insertItem(at, text.toLatin1().toStdString(), value);
-    } else {
-        QListWidgetItem *item = new QListWidgetItem(text);
-        item->setData(Qt::UserRole, value);
-        static_cast<QListWidget *>(c->widget)->insertItem(at, item);
-    }
-    return 0;
-}
-
-int DeleteListItem(int panel, int control, int index, int count)
-{
-    UiCall call;
-    UiControl *c;
-    const int rc = FindItem(panel, control, index, &c);
-    if (rc != 0)
-        return rc;
-    if (count < -1)
-        return UIE_INVALID_VALUE;
-    const int left = ItemCount(c) - index;
-    const int n = (count == -1 || count > left) ? left : count;
-    const QSignalBlocker block(c->widget);
-    for (int i = 0; i < n; i++) {
-        if (c->desc.kind == CTRL_RING)
-            static_cast<QComboBox *>(c->widget)->removeItem(index);
-        else if (c->desc.kind == CTRL_RING_SLIDE)
-            static_cast<RingSlide *>(c->widget)->removeItem(index);
-        else
-            delete static_cast<QListWidget *>(c->widget)->takeItem(index);
-    }
-    return 0;
-}
-
-int SetCtrlIndex(int panel, int control, int index)
-{
-    UiCall call;
-    UiControl *c;
-    const int rc = FindItem(panel, control, index, &c);
-    if (rc != 0)
-        return rc;
-    SelectIndex(c, index);
-    return 0;
-}
-
-int GetCtrlIndex(int panel, int control, int *index)
-{
-    UiCall call;
-    UiControl *c;
-    const int rc = Find(panel, control, &c);
-    if (rc != 0)
-        return rc;
-    if (!index)
-        return UIE_INVALID_VALUE;
-    if (c->desc.kind == CTRL_RING)
-        *index = static_cast<QComboBox *>(c->widget)->currentIndex();
-    else if (c->desc.kind == CTRL_RING_SLIDE)
-        *index = static_cast<RingSlide *>(c->widget)->index();
-    else if (c->desc.kind == CTRL_LIST_BOX)
-        *index = static_cast<QListWidget *>(c->widget)->currentRow();
-    else
-        return UIE_TYPE_MISMATCH;
-    return 0;
-}
-
-int GetLabelFromIndex(int panel, int control, int index, char *label)
-{
-    UiCall call;
-    UiControl *c;
-    const int rc = FindItem(panel, control, index, &c);
-    if (rc != 0)
-        return rc;
-    if (!label)
-        return UIE_INVALID_VALUE;
-    UiCopyOut(ItemLabel(c, index), PLATFORM_LABEL_SIZE - 1, label);
-    return 0;
-}
-
-int GetValueFromIndex(int panel, int control, int index, int *value)
-{
-    UiCall call;
-    UiControl *c;
-    const int rc = FindItem(panel, control, index, &c);
-    if (rc != 0)
-        return rc;
-    if (!value)
-        return UIE_INVALID_VALUE;
-    if (c->desc.kind == CTRL_RING && c->desc.stringItems)
-        return UIE_TYPE_MISMATCH;
-    if (c->desc.kind == CTRL_RING)
-        *value = static_cast<QComboBox *>(c->widget)->itemData(index).toInt();
-    else if (c->desc.kind == CTRL_RING_SLIDE)
-        *value = static_cast<RingSlide *>(c->widget)->value(index);
-    else
-        *value = static_cast<QListWidget *>(c->widget)->item(index)->data(Qt::UserRole).toInt();
-    return 0;
-}
-
-int GetValueFromIndex(int panel, int control, int index, char *value)
-{
-    UiCall call;
-    UiControl *c;
-    const int rc = FindItem(panel, control, index, &c);
-    if (rc != 0)
-        return rc;
-    if (!value)
-        return UIE_INVALID_VALUE;
-    if (c->desc.kind != CTRL_RING || !c->desc.stringItems)
-        return UIE_TYPE_MISMATCH;
-    const QByteArray text = static_cast<QComboBox *>(c->widget)->itemData(index).toByteArray();
-    UiCopyOut(text.toStdString(), PLATFORM_STRING_SIZE - 1, value);
-    return 0;
-}
+/* ---- Text boxes. ---- */
 
 int ResetTextBox(int panel, int control, const char *text)
 {
@@ -668,7 +435,5 @@ int ResetTextBox(int panel, int control, const char *text)
         return UIE_TYPE_MISMATCH;
     if (!text)
         return UIE_INVALID_VALUE;
-    const QSignalBlocker block(c->widget);
-    static_cast<QPlainTextEdit *>(c->widget)->setPlainText(QString::fromLatin1(CutText(text, PLATFORM_LABEL_SIZE - 1)));
-    return 0;
+    return SetText(c, text);
 }

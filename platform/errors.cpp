@@ -1,7 +1,7 @@
 /*
  * errors.cpp -- one plain sentence for each error code of the library:
- * GetUILErrorString() for the user-interface codes, GetTCPErrorString() for
- * the TCP client codes. Unknown codes get a sentence too, never NULL.
+ * GetUILErrorString() for the user-interface codes (the TCP client codes
+ * have theirs in tcp.cpp). Unknown codes get a sentence too, never NULL.
  */
 #include "platform.h"
 
@@ -21,21 +21,5 @@ const char *GetUILErrorString(int code)
     case UIE_PANEL_NOT_FOUND: return "The panel file holds no panel with that number.";
     case UIE_CALLBACK_NOT_FOUND: return "The panel file names a callback the program did not register.";
     default: return code >= 0 ? "No error." : "Unknown user-interface error.";
-    }
-}
-
-/* code: a TCPE_* value. Returns a static sentence. */
-const char *GetTCPErrorString(int code)
-{
-    switch (code) {
-    case TCPE_INVALID_HANDLE: return "The connection is not open.";
-    case TCPE_TIMEOUT: return "The operation timed out.";
-    case TCPE_HOST_NOT_FOUND: return "The host was not found.";
-    case TCPE_CONNECT_FAILED: return "The connection was refused or could not be made.";
-    case TCPE_READ_FAILED: return "Reading from the connection failed.";
-    case TCPE_WRITE_FAILED: return "Writing to the connection failed.";
-    case TCPE_INVALID_ARGUMENT: return "An argument is not valid.";
-    case TCPE_NOT_INITIALIZED: return "The TCP support has not been initialised.";
-    default: return code >= 0 ? "No error." : "Unknown TCP error.";
     }
 }

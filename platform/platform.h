@@ -4,10 +4,11 @@
  * timers, the event loop, and one-conversation TCP client support.
  *
  * This header is the whole contract. The implementation sits on Qt 6 Widgets
- * (user interface) and POSIX sockets driven by the Qt event loop (TCP); no Qt
- * type appears here. Every operation must be called on the thread that called
+ * (user interface) and POSIX sockets driven by the Qt event loop (TCP, whose
+ * part of the contract is tcp.h, included here); no Qt type appears here.
+ * Every operation must be called on the thread that called
  * InitRuntimeEngine. Negative results mean failure throughout; the codes are
- * the UIE_* and TCPE_* constants below.
+ * the UIE_* constants below and the TCPE_* constants of tcp.h.
  *
  * Texts cross this interface as single-byte Latin-1 strings; conversion to
  * and from Qt strings happens inside the library only.
@@ -16,6 +17,8 @@
 #define QUENTA_PLATFORM_H
 
 #include <stddef.h>
+
+#include "tcp.h"
 
 /* ---- Sizes: every text the library hands back fits one of these. ---- */
 #define PLATFORM_STRING_SIZE 512   /* value of a string field or ring item, with NUL */
@@ -82,22 +85,8 @@
 #define UIE_PANEL_NOT_FOUND -12
 #define UIE_CALLBACK_NOT_FOUND -13
 
-/* ---- TCP events and error codes. ---- */
-#define TCP_DISCONNECT 2
-#define TCP_DATAREADY 3
-
-#define TCPE_INVALID_HANDLE -1
-#define TCPE_TIMEOUT -2
-#define TCPE_HOST_NOT_FOUND -3
-#define TCPE_CONNECT_FAILED -4
-#define TCPE_READ_FAILED -5
-#define TCPE_WRITE_FAILED -6
-#define TCPE_INVALID_ARGUMENT -7
-#define TCPE_NOT_INITIALIZED -8
-
 typedef int (*CtrlCallbackPtr)(int panel, int control, int event, void *callbackData,
                                int eventData1, int eventData2);
-typedef int (*tcpFuncPtr)(unsigned handle, int xType, int errCode, void *callbackData);
 
 typedef struct {
     const char *name;          /* as the panel file names it, e.g. "SENDEN" */
@@ -214,43 +203,7 @@ int GetWaitCursor(void);
 int SuspendTimerCallbacks(void);
 int ResumeTimerCallbacks(void);
 
-/* ---- TCP client. ----
- * ConnectToTCPServer: server is a dotted IPv4 address, an IPv6 literal or a
- *   host name (its addresses are tried in the resolver's order); port is
- *   1..65535. Waits at most timeoutMs for the lookup and the connection; on
- *   success stores a handle (never 0, never reused while the process runs)
- *   and returns 0; otherwise returns TCPE_HOST_NOT_FOUND,
- *   TCPE_CONNECT_FAILED, TCPE_TIMEOUT, TCPE_INVALID_ARGUMENT or
- *   TCPE_NOT_INITIALIZED (no QCoreApplication exists) and leaves *handle as
- *   it was. Several conversations may be open at once. With a NULL callback
- *   the conversation raises no events.
- * The callback is called only from the event loop, never from inside a
- *   library call. TCP_DATAREADY comes only while bytes are waiting, again for
- *   as long as some are left. When the peer closes or the connection fails,
- *   the waiting bytes are offered first, then exactly one TCP_DISCONNECT
- *   (errCode 0 for an orderly close, TCPE_READ_FAILED for a failed
- *   connection, e.g. a reset). When that callback returns, the library closes
- *   the conversation itself: the handle is no longer open. A close made with
- *   DisconnectFromTCPServer raises no event, also when made from inside the
- *   conversation's own callback.
- * ClientTCPRead: returns the bytes waiting, at most maxBytes (> 0); waits up
- *   to timeoutMs only when none are waiting. Returns the count (0 when the
- *   peer has closed and nothing is left), TCPE_TIMEOUT, TCPE_READ_FAILED,
- *   TCPE_INVALID_ARGUMENT or TCPE_INVALID_HANDLE.
- * ClientTCPWrite: writes all count bytes within timeoutMs and returns count,
- *   or TCPE_TIMEOUT (part of the bytes may have gone out), TCPE_WRITE_FAILED,
- *   TCPE_INVALID_ARGUMENT or TCPE_INVALID_HANDLE. Writing to a connection the
- *   peer has closed fails; it never raises SIGPIPE.
- * DisconnectFromTCPServer: closes the conversation and returns 0; a handle
- *   that is not open gives TCPE_INVALID_HANDLE and does no harm. */
-int ConnectToTCPServer(unsigned *handle, unsigned port, const char *server,
-                       tcpFuncPtr callback, void *callbackData, unsigned timeoutMs);
-int ClientTCPRead(unsigned handle, void *buffer, size_t maxBytes, unsigned timeoutMs);
-int ClientTCPWrite(unsigned handle, const void *data, size_t count, unsigned timeoutMs);
-int DisconnectFromTCPServer(unsigned handle);
-
-/* ---- Plain sentences for error codes (never NULL). ---- */
+/* ---- A plain sentence for an error code (never NULL). ---- */
 const char *GetUILErrorString(int code);
-const char *GetTCPErrorString(int code);
 
 #endif

@@ -9,54 +9,32 @@
  * socket turns readable, a peek decides the event: bytes waiting give
  * TCP_DATAREADY, end of stream or an error gives the one TCP_DISCONNECT,
  * after which the library closes the conversation itself.
+ * GetTCPErrorString gives each error code its sentence.
  */
-#include <ctype.h>
 #include <errno.h>
 #include <limits.h>
 #include <netdb.h>
 #include <poll.h>
-#include <stdio.h>
-#include <string.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <chrono>
-#include <condition_variable>
 #include <map>
-#include <memory>
-#include <mutex>
-#include <string>
-#include <system_error>
-#include <thread>
 
 #include <QCoreApplication>
 #include <QPointer>
 #include <QSocketNotifier>
 
-#include "platform.h"
+#include "tcp.h"
+#include "tcp_resolve.h"
 
-using Clock = std::chrono::steady_clock;
-
-/* Longest host name a resolver accepts. */
-static const size_t HOST_NAME_MAX_LENGTH = 253;
-static const size_t PORT_TEXT_SIZE = 8;
+using Clock = TcpClock;
 
 struct Conversation {
     int fd;
     tcpFuncPtr callback;
     void *callbackData;
     QPointer<QSocketNotifier> notifier; /* null without a callback */
-    bool dispatching;                   /* inside this conversation's callback */
-};
-
-/* A name lookup that may outlive the caller who gave up waiting on it. */
-struct Lookup {
-    std::mutex lock;
-    std::condition_variable finished;
-    bool done = false;
-    int status = EAI_FAIL;
-    struct addrinfo *result = nullptr;
-    ~Lookup() { if (result) freeaddrinfo(result); }
 };
 
 static std::map<unsigned, Conversation> conversations;
@@ -102,8 +80,10 @@ static Conversation *Find(unsigned handle)
 
 /*
  * Closes the conversation of handle and forgets it; no event is raised.
- * A notifier whose signal is being delivered right now is deleted later,
- * once the event loop has left it.
+ * The notifier is deleted later, from the event loop: the close may come
+ * from inside its own signal (the callback closing, or the end of the
+ * conversation delivered), and Qt must not be left running on a deleted
+ * object.
  */
 static void Release(unsigned handle)
 {
@@ -113,10 +93,7 @@ static void Release(unsigned handle)
     QSocketNotifier *notifier = it->second.notifier.data();
     if (notifier) {
         notifier->setEnabled(false);
-        if (it->second.dispatching)
-            notifier->deleteLater();
-        else
-            delete notifier;
+        notifier->deleteLater();
     }
     close(it->second.fd);
     conversations.erase(it);
@@ -131,13 +108,8 @@ static bool Deliver(unsigned handle, int event, int errCode)
 {
     Conversation *c = Find(handle);
     c->notifier->setEnabled(false);
-    c->dispatching = true;
     c->callback(handle, event, errCode, c->callbackData);
-    c = Find(handle);
-    if (c == nullptr)
-        return false;
-    c->dispatching = false;
-    return true;
+    return Find(handle) != nullptr;
 }
 
 /*
@@ -164,85 +136,6 @@ static void OnReadable(unsigned handle)
         return;
     if (Deliver(handle, TCP_DISCONNECT, n == 0 ? 0 : TCPE_READ_FAILED))
         Release(handle);
-}
-
-/* True when name can be a host name: letters, digits, '-', '.', '_'. */
-static bool IsHostName(const char *name)
-{
-    size_t length = strlen(name);
-
-    if (length == 0 || length > HOST_NAME_MAX_LENGTH)
-        return false;
-    for (size_t i = 0; i < length; i++) {
-        unsigned char ch = (unsigned char)name[i];
-        if (!isalnum(ch) && ch != '-' && ch != '.' && ch != '_')
-            return false;
-    }
-    return true;
-}
-
-/* Thread body of a name lookup: resolves host and port, hands the result
- * to lookup and wakes whoever still waits for it. */
-static void RunLookup(std::shared_ptr<Lookup> lookup, std::string host, std::string port)
-{
-    struct addrinfo hints = {};
-    struct addrinfo *found = nullptr;
-    int status;
-
-    hints.ai_socktype = SOCK_STREAM;
-    hints.ai_flags = AI_NUMERICSERV;
-    status = getaddrinfo(host.c_str(), port.c_str(), &hints, &found);
-    std::lock_guard<std::mutex> hold(lookup->lock);
-    lookup->status = status;
-    lookup->result = found;
-    lookup->done = true;
-    lookup->finished.notify_all();
-}
-
-/*
- * Looks host name up on a thread of its own, so that a resolver that does
- * not answer holds the caller up no longer than deadline. Returns 0 and
- * sets *result (free with freeaddrinfo), TCPE_HOST_NOT_FOUND or TCPE_TIMEOUT.
- */
-static int LookUpName(const char *name, const char *port, Clock::time_point deadline,
-                      struct addrinfo **result)
-{
-    auto lookup = std::make_shared<Lookup>();
-
-    try {
-        std::thread(RunLookup, lookup, std::string(name), std::string(port)).detach();
-    } catch (const std::system_error &) {
-        return TCPE_HOST_NOT_FOUND;
-    }
-    std::unique_lock<std::mutex> hold(lookup->lock);
-    if (!lookup->finished.wait_until(hold, deadline, [&] { return lookup->done; }))
-        return TCPE_TIMEOUT;
-    if (lookup->status != 0)
-        return TCPE_HOST_NOT_FOUND;
-    *result = lookup->result;
-    lookup->result = nullptr;
-    return 0;
-}
-
-/*
- * Turns server (dotted IPv4, IPv6 literal or host name) and port into the
- * addresses to try, in the resolver's order. Returns 0 and sets *result,
- * TCPE_HOST_NOT_FOUND or TCPE_TIMEOUT.
- */
-static int Resolve(const char *server, unsigned port, Clock::time_point deadline,
-                   struct addrinfo **result)
-{
-    char portText[PORT_TEXT_SIZE];
-    struct addrinfo hints = {};
-
-    snprintf(portText, sizeof portText, "%u", port);
-    hints.ai_socktype = SOCK_STREAM;
-    hints.ai_flags = AI_NUMERICHOST | AI_NUMERICSERV;
-    if (getaddrinfo(server, portText, &hints, result) == 0)
-        return 0;
-    if (!IsHostName(server))
-        return TCPE_HOST_NOT_FOUND;
-    return LookUpName(server, portText, deadline, result);
 }
 
 /*
@@ -304,7 +197,6 @@ static unsigned Enter(int fd, tcpFuncPtr callback, void *callbackData)
     c.fd = fd;
     c.callback = callback;
     c.callbackData = callbackData;
-    c.dispatching = false;
     if (callback != nullptr) {
         c.notifier = new QSocketNotifier(fd, QSocketNotifier::Read, QCoreApplication::instance());
         QObject::connect(c.notifier.data(), &QSocketNotifier::activated, c.notifier.data(),
@@ -331,7 +223,7 @@ int ConnectToTCPServer(unsigned *handle, unsigned port, const char *server,
         return TCPE_INVALID_ARGUMENT;
     if (QCoreApplication::instance() == nullptr)
         return TCPE_NOT_INITIALIZED;
-    result = Resolve(server, port, deadline, &list);
+    result = TcpResolve(server, port, deadline, &list);
     if (result < 0)
         return result;
     result = ConnectToAny(list, deadline);
@@ -414,4 +306,20 @@ int DisconnectFromTCPServer(unsigned handle)
         return TCPE_INVALID_HANDLE;
     Release(handle);
     return 0;
+}
+
+/* code: a TCPE_* value. Returns a static sentence. */
+const char *GetTCPErrorString(int code)
+{
+    switch (code) {
+    case TCPE_INVALID_HANDLE: return "The connection is not open.";
+    case TCPE_TIMEOUT: return "The operation timed out.";
+    case TCPE_HOST_NOT_FOUND: return "The host was not found.";
+    case TCPE_CONNECT_FAILED: return "The connection was refused or could not be made.";
+    case TCPE_READ_FAILED: return "Reading from the connection failed.";
+    case TCPE_WRITE_FAILED: return "Writing to the connection failed.";
+    case TCPE_INVALID_ARGUMENT: return "An argument is not valid.";
+    case TCPE_NOT_INITIALIZED: return "The TCP support has not been initialised.";
+    default: return code >= 0 ? "No error." : "Unknown TCP error.";
+    }
 }

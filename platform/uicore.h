@@ -4,19 +4,27 @@
  * registered callbacks, event dispatch and the guard that keeps callbacks
  * out of library calls. Not for the program: it sees platform.h only.
  *
- *   engine.cpp     start-up, callback table, panel table, dispatch, event
- *                  loop, timers, wait cursor
+ *   engine.cpp     start-up, callback table, panel table, dispatch, call
+ *                  guard, event loop, timers, wait cursor
+ *   display_probe.cpp  whether a display can be opened
+ *   onscreen.cpp   painting and flushing to the display before a blocking call
  *   panel.cpp      loading, showing and discarding panels; panel attributes
  *   controls.cpp   building each kind of control and wiring its events
- *   ctrlvalues.cpp values, attributes and list items of controls
- *   widgets.cpp    the panel window, LED, ring slide, Latin-1 validator
+ *   ctrlvalues.cpp values and attributes of controls, the keyboard focus
+ *   lists.cpp      the items of list controls through one interface (lists.h)
+ *   widgets.cpp    the panel window, LED, toggle button, ring slide, text
+ *                  message, Latin-1 validator
  */
 #ifndef QUENTA_UICORE_H
 #define QUENTA_UICORE_H
 
+#include "lists.h"
 #include "panelfile.h"
 #include "platform.h"
 
+#include <QByteArray>
+
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -29,6 +37,7 @@ struct UiControl {
     QWidget *widget = nullptr;           /* NULL for a timer */
     QWidget *label = nullptr;            /* a label shown apart, or NULL */
     QTimer *timer = nullptr;             /* timers only */
+    std::unique_ptr<ItemList> items;     /* rings, ring slides, list boxes; else NULL */
 };
 
 struct UiPanel {
@@ -55,6 +64,11 @@ public:
 /* Returns true while a library call is in progress. */
 bool UiInCall(void);
 
+/* argv: the process's argument vector (-platform, -display are looked at).
+ * Returns true when Qt can start a platform plugin of the ones it would try
+ * without aborting, as far as can be told beforehand (display_probe.cpp). */
+bool UiDisplayUsable(char *argv[]);
+
 /* Returns true once InitRuntimeEngine has succeeded. */
 bool UiReady(void);
 
@@ -67,8 +81,8 @@ int UiGetPanel(int handle, UiPanel **p);
 void UiRemovePanel(int handle);
 std::vector<int> UiChildPanels(int handle);
 
-/* Looks up panel and control; returns 0 and sets the pointers, or
- * UIE_NOT_INITIALIZED, UIE_INVALID_PANEL or UIE_INVALID_CONTROL. */
+/* Looks up panel and control; returns 0 and sets the pointers (p may be
+ * NULL), or UIE_NOT_INITIALIZED, UIE_INVALID_PANEL or UIE_INVALID_CONTROL. */
 int UiFindControl(int panel, int control, UiPanel **p, UiControl **c);
 
 /* name: a callback name from a panel file. Returns true and sets *fn when
@@ -99,5 +113,9 @@ void UiPaintNow(void);
 
 /* Copies text into dest, cut to bound bytes, and adds the NUL. */
 void UiCopyOut(const std::string &text, size_t bound, char *dest);
+
+/* The bytes of value, at most bound of them (value need not be terminated
+ * beyond that). */
+QByteArray UiCutText(const char *value, size_t bound);
 
 #endif

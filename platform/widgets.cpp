@@ -1,6 +1,6 @@
 /*
  * widgets.cpp -- PanelWindow, LedWidget, ToggleButton, RingSlide and
- * Latin1Validator (widgets.h).
+ * Latin1Validator (widgets.h; TextMessage is whole there).
  */
 #include "widgets.h"
 #include "uicore.h"
@@ -12,6 +12,7 @@
 #include <QRadialGradient>
 #include <QSignalBlocker>
 #include <QSlider>
+#include <QStandardItemModel>
 #include <QStyle>
 #include <QStyleOptionButton>
 #include <QStylePainter>
@@ -106,6 +107,7 @@ void ToggleButton::paintEvent(QPaintEvent *)
 RingSlide::RingSlide(QWidget *parent, int width, int height) : QWidget(parent)
 {
     resize(width, height);
+    model_ = new QStandardItemModel(0, 1, this);
     slider_ = new QSlider(Qt::Vertical, this);
     slider_->setInvertedAppearance(true);
     slider_->setInvertedControls(true);
@@ -113,23 +115,25 @@ RingSlide::RingSlide(QWidget *parent, int width, int height) : QWidget(parent)
     slider_->setTickInterval(1);
     slider_->setPageStep(1);
     slider_->setTracking(false);
+    slider_->setRange(0, 0);
     setFocusProxy(slider_);
     connect(slider_, &QSlider::valueChanged, this, &RingSlide::choiceMade);
+    connect(model_, &QAbstractItemModel::rowsInserted, this,
+            [this](const QModelIndex &, int first, int last) { rowsInserted(first, last); });
+    connect(model_, &QAbstractItemModel::rowsRemoved, this,
+            [this](const QModelIndex &, int first, int last) { rowsRemoved(first, last); });
+    connect(model_, &QAbstractItemModel::dataChanged, this,
+            [this](const QModelIndex &from, const QModelIndex &to) { labelsChanged(from.row(), to.row()); });
 }
 
-void RingSlide::setItems(const std::vector<std::string> &labels, const std::vector<int> &values)
+QStandardItemModel *RingSlide::model() const
 {
-    for (QLabel *l : labels_)
-        delete l;
-    labels_.clear();
-    values_.clear();
-    for (size_t i = 0; i < labels.size(); i++)
-        insertItem(static_cast<int>(i), labels[i], values[i]);
+    return model_;
 }
 
 int RingSlide::index() const
 {
-    return values_.empty() ? -1 : slider_->value();
+    return labels_.empty() ? -1 : slider_->value();
 }
 
 /* Moves to index without telling anyone (a program's change). */
@@ -139,35 +143,49 @@ void RingSlide::setIndex(int index)
     slider_->setValue(index);
 }
 
-std::string RingSlide::label(int index) const
+/* Rows first..last are new: a label for each, and the current position
+ * stays on its item. */
+void RingSlide::rowsInserted(int first, int last)
 {
-    return labels_[static_cast<size_t>(index)]->text().toLatin1().toStdString();
-}
-
-void RingSlide::insertItem(int index, const std::string &label, int value)
-{
-    QLabel *l = new QLabel(QString::fromLatin1(label.c_str()), this);
-    l->setTextFormat(Qt::PlainText);
-    l->installEventFilter(this);
-    l->show();
-    labels_.insert(labels_.begin() + index, l);
-    values_.insert(values_.begin() + index, value);
+    const int n = last - first + 1;
+    for (int i = first; i <= last; i++) {
+        QLabel *l = new QLabel(this);
+        l->setTextFormat(Qt::PlainText);
+        l->installEventFilter(this);
+        l->show();
+        labels_.insert(labels_.begin() + i, l);
+    }
     const QSignalBlocker block(slider_);
     const int current = slider_->value();
     slider_->setRange(0, qMax(0, count() - 1));
-    slider_->setValue(count() > 1 && index <= current ? current + 1 : current);
+    slider_->setValue(count() > n && first <= current ? current + n : current);
+    labelsChanged(first, last);
+}
+
+/* Rows first..last are gone: the current position stays on its item, or,
+ * when that went, on the item that took its place (the last one at the
+ * end). */
+void RingSlide::rowsRemoved(int first, int last)
+{
+    const int n = last - first + 1;
+    for (int i = first; i <= last; i++)
+        delete labels_[static_cast<size_t>(i)];
+    labels_.erase(labels_.begin() + first, labels_.begin() + last + 1);
+    const QSignalBlocker block(slider_);
+    const int current = slider_->value();
+    slider_->setRange(0, qMax(0, count() - 1));
+    if (current > last)
+        slider_->setValue(current - n);
+    else
+        slider_->setValue(qMin(qMin(current, first), qMax(0, count() - 1)));
     relayout();
 }
 
-void RingSlide::removeItem(int index)
+/* The labels of rows first..last show the display role anew. */
+void RingSlide::labelsChanged(int first, int last)
 {
-    delete labels_[static_cast<size_t>(index)];
-    labels_.erase(labels_.begin() + index);
-    values_.erase(values_.begin() + index);
-    const QSignalBlocker block(slider_);
-    const int current = slider_->value();
-    slider_->setRange(0, qMax(0, count() - 1));
-    slider_->setValue(index < current ? current - 1 : qMin(current, qMax(0, count() - 1)));
+    for (int i = qMax(first, 0); i <= last && i < count(); i++)
+        labels_[static_cast<size_t>(i)]->setText(model_->index(i, 0).data(Qt::DisplayRole).toString());
     relayout();
 }
 

@@ -2,21 +2,21 @@
  * widgets.h -- the few widgets Qt does not have ready: the panel window
  * (which turns a window-manager close into a commit of its close control),
  * the LED lamp, the toggle button that lights up when on, the ring slide
- * (a slider with a label at each position) and the validator that keeps
- * text fields to Latin-1.
+ * (a slider with a label at each position), the text message and the
+ * validator that keeps text fields to Latin-1.
  */
 #ifndef QUENTA_WIDGETS_H
 #define QUENTA_WIDGETS_H
 
+#include <QLabel>
 #include <QPushButton>
 #include <QValidator>
 #include <QWidget>
 
-#include <string>
 #include <vector>
 
-class QLabel;
 class QSlider;
+class QStandardItemModel;
 
 /* A panel's window. handle is the panel handle it belongs to. */
 class PanelWindow : public QWidget {
@@ -31,9 +31,11 @@ private:
     int handle_;
 };
 
-/* A round lamp: green when on, dark when off. Takes no input. */
+/* A round lamp: green when on, dark when off. Takes no input. Its value
+ * (the user property) is whether it is on. */
 class LedWidget : public QWidget {
     Q_OBJECT
+    Q_PROPERTY(bool on READ isOn WRITE setOn USER true)
 public:
     explicit LedWidget(QWidget *parent);
     void setOn(bool on);
@@ -60,19 +62,16 @@ protected:
 
 /* A vertical slider with one position per item, the first at the top, and
  * each item's label beside its position. A click on a label moves there.
- * choiceMade() is emitted only for the operator's moves. */
+ * The items are the rows of model(): label in the display role, value in
+ * the user role. choiceMade() is emitted only for the operator's moves. */
 class RingSlide : public QWidget {
     Q_OBJECT
 public:
     RingSlide(QWidget *parent, int width, int height);
-    void setItems(const std::vector<std::string> &labels, const std::vector<int> &values);
-    int count() const { return static_cast<int>(values_.size()); }
+    QStandardItemModel *model() const;
+    int count() const { return static_cast<int>(labels_.size()); }
     int index() const;
     void setIndex(int index);
-    std::string label(int index) const;
-    int value(int index) const { return values_[static_cast<size_t>(index)]; }
-    void insertItem(int index, const std::string &label, int value);
-    void removeItem(int index);
     QSlider *slider() const { return slider_; }
 
 signals:
@@ -83,11 +82,22 @@ protected:
     void resizeEvent(QResizeEvent *event) override;
 
 private:
+    void rowsInserted(int first, int last);
+    void rowsRemoved(int first, int last);
+    void labelsChanged(int first, int last);
     void relayout();
 
+    QStandardItemModel *model_;
     QSlider *slider_;
     std::vector<QLabel *> labels_;
-    std::vector<int> values_;
+};
+
+/* A text message: a label whose text is its value (its user property). */
+class TextMessage : public QLabel {
+    Q_OBJECT
+    Q_PROPERTY(QString text READ text WRITE setText USER true)
+public:
+    explicit TextMessage(const QString &text, QWidget *parent) : QLabel(text, parent) {}
 };
 
 /* Accepts text made of Latin-1 characters only. */

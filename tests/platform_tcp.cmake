@@ -6,7 +6,7 @@ endif()
 
 quenta_test(tcp_test QT
   SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/tcp_test.cpp
-  LIBS quenta_platform Qt6::Core
+  LIBS quenta_tcp
   TIMEOUT 60
   LOCK chamber-127.0.0.1
   LABELS platform)

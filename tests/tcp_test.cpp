@@ -27,7 +27,7 @@
 
 #include <gtest/gtest.h>
 
-#include "platform.h"
+#include "tcp.h"
 
 namespace {
 

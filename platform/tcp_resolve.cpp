@@ -1,0 +1,202 @@
+/*
+ * tcp_resolve.cpp -- the server text of a connect turned into addresses,
+ * without the blanks and tabs around it: a dotted IPv4 address or an IPv6
+ * literal at once, a host name by the resolver on a thread of its own, so
+ * that a name server that does not answer holds the connect up no longer
+ * than its timeout.
+ *
+ * A resolver call cannot be cancelled, so a lookup whose connect gave up
+ * goes on. It stays entered under its name and port until it answers: the
+ * next connect to the same name waits for it instead of starting another,
+ * and at most TCP_LOOKUP_MAX run at once. Each thread ends when its
+ * resolver call returns; one still inside it when the process ends is not
+ * waited for and ends with the process.
+ */
+#include <ctype.h>
+#include <stdio.h>
+#include <string.h>
+#include <sys/socket.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <iterator>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <system_error>
+#include <thread>
+
+#include "tcp.h"
+#include "tcp_resolve.h"
+
+/* Longest host name a resolver accepts. */
+static const size_t HOST_NAME_MAX_LENGTH = 253;
+static const size_t PORT_TEXT_SIZE = 8;
+
+/* Where lookup threads leave their answers: one lock and one wake-up for
+ * all of them. A thread holds the board and its lookup by shared pointers
+ * of its own and touches nothing else of the library, so a thread still
+ * inside the resolver when the process ends refers to no freed state. */
+struct Board {
+    std::mutex lock;
+    std::condition_variable answered;
+};
+
+/* A name lookup that may outlive the caller who gave up waiting on it.
+ * Guarded by its board's lock. */
+struct Lookup {
+    std::shared_ptr<Board> board;
+    bool done = false;
+    int status = EAI_FAIL;
+    struct addrinfo *result = nullptr;
+    ~Lookup() { if (result) freeaddrinfo(result); }
+};
+
+static std::shared_ptr<Board> board = std::make_shared<Board>();
+/* The lookups running, or answered and not yet taken, by "host port". */
+static std::map<std::string, std::shared_ptr<Lookup>> lookups;
+static std::atomic<TcpResolverFunc> resolverForTest{nullptr};
+
+void TcpSetResolverForTest(TcpResolverFunc resolver)
+{
+    resolverForTest = resolver;
+}
+
+/* True when name can be a host name: letters, digits, '-', '.', '_'. */
+static bool IsHostName(const char *name)
+{
+    size_t length = strlen(name);
+
+    if (length == 0 || length > HOST_NAME_MAX_LENGTH)
+        return false;
+    for (size_t i = 0; i < length; i++) {
+        unsigned char ch = (unsigned char)name[i];
+        if (!isalnum(ch) && ch != '-' && ch != '.' && ch != '_')
+            return false;
+    }
+    return true;
+}
+
+/* Thread body of a name lookup: resolves host and port with resolve, hands
+ * the result to lookup and wakes whoever waits for an answer. */
+static void RunLookup(std::shared_ptr<Lookup> lookup, TcpResolverFunc resolve, std::string host,
+                      std::string port)
+{
+    struct addrinfo hints = {};
+    struct addrinfo *found = nullptr;
+    int status;
+
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_flags = AI_NUMERICSERV;
+    status = resolve(host.c_str(), port.c_str(), &hints, &found);
+    std::lock_guard<std::mutex> hold(lookup->board->lock);
+    lookup->status = status;
+    lookup->result = found;
+    lookup->done = true;
+    lookup->board->answered.notify_all();
+}
+
+/* Drops the lookups that have answered but that nobody took. The caller
+ * holds the board's lock. */
+static void ForgetAnswered(void)
+{
+    for (auto it = lookups.begin(); it != lookups.end();)
+        it = it->second->done ? lookups.erase(it) : std::next(it);
+}
+
+/* Starts looking host and port up on a thread of its own and enters the
+ * lookup under key. The caller holds the board's lock. Returns the lookup,
+ * or nullptr when no thread could be started. */
+static std::shared_ptr<Lookup> StartLookup(const std::string &key, const char *host,
+                                           const char *port)
+{
+    auto lookup = std::make_shared<Lookup>();
+    TcpResolverFunc resolve = resolverForTest.load();
+
+    lookup->board = board;
+    try {
+        std::thread(RunLookup, lookup, resolve ? resolve : getaddrinfo, std::string(host),
+                    std::string(port)).detach();
+    } catch (const std::system_error &) {
+        return nullptr;
+    }
+    lookups[key] = lookup;
+    return lookup;
+}
+
+/* Waits, with the board's lock in hold, until lookup of key has answered
+ * or deadline. lookup is a copy of its own: the entry of key may go. Returns 0 and hands its addresses to *result,
+ * TCPE_HOST_NOT_FOUND or TCPE_TIMEOUT (the lookup goes on). */
+static int TakeAnswer(std::unique_lock<std::mutex> &hold, const std::string &key,
+                      std::shared_ptr<Lookup> lookup, TcpClock::time_point deadline,
+                      struct addrinfo **result)
+{
+    if (!board->answered.wait_until(hold, deadline, [&] { return lookup->done; }))
+        return TCPE_TIMEOUT;
+    auto it = lookups.find(key);
+    if (it != lookups.end() && it->second == lookup)
+        lookups.erase(it);
+    if (lookup->status != 0)
+        return TCPE_HOST_NOT_FOUND;
+    *result = lookup->result;
+    lookup->result = nullptr;
+    return 0;
+}
+
+/*
+ * Looks host name up with port on a thread of its own, so that a resolver
+ * that does not answer holds the caller up no longer than deadline. A
+ * lookup of the same name and port still running is waited for instead
+ * of a second one; with TCP_LOOKUP_MAX running, a new name waits for one
+ * of them to answer. Returns 0 and sets *result (free with freeaddrinfo),
+ * TCPE_HOST_NOT_FOUND or TCPE_TIMEOUT.
+ */
+static int LookUpName(const char *name, const char *port, TcpClock::time_point deadline,
+                      struct addrinfo **result)
+{
+    const std::string key = std::string(name) + " " + port;
+    std::unique_lock<std::mutex> hold(board->lock);
+    std::shared_ptr<Lookup> lookup;
+
+    ForgetAnswered();
+    auto it = lookups.find(key);
+    if (it != lookups.end())
+        return TakeAnswer(hold, key, it->second, deadline, result);
+    if (!board->answered.wait_until(hold, deadline, [] {
+            ForgetAnswered();
+            return lookups.size() < TCP_LOOKUP_MAX;
+        }))
+        return TCPE_TIMEOUT;
+    if (!(lookup = StartLookup(key, name, port)))
+        return TCPE_HOST_NOT_FOUND;
+    return TakeAnswer(hold, key, lookup, deadline, result);
+}
+
+/* server without the blanks and tabs around it. */
+static std::string Trimmed(const char *server)
+{
+    const char *start = server + strspn(server, " \t");
+    size_t length = strlen(start);
+
+    while (length > 0 && (start[length - 1] == ' ' || start[length - 1] == '\t'))
+        length--;
+    return std::string(start, length);
+}
+
+int TcpResolve(const char *server, unsigned port, TcpClock::time_point deadline,
+               struct addrinfo **result)
+{
+    const std::string name = Trimmed(server);
+    char portText[PORT_TEXT_SIZE];
+    struct addrinfo hints = {};
+
+    snprintf(portText, sizeof portText, "%u", port);
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_flags = AI_NUMERICHOST | AI_NUMERICSERV;
+    if (getaddrinfo(name.c_str(), portText, &hints, result) == 0)
+        return 0;
+    if (!IsHostName(name.c_str()))
+        return TCPE_HOST_NOT_FOUND;
+    return LookUpName(name.c_str(), portText, deadline, result);
+}

@@ -1,0 +1,10 @@
+# The way from a connect's server text to a conversation, and the end of
+# one: blanks around an address, name lookups under a resolver that does not
+# answer, the socket notifier. Loopback addresses 127.0.0.130 to 127.0.0.139.
+if(QUENTA_PROTOCOL_ONLY)
+  return()
+endif()
+
+quenta_test(tcp_lookup_test QT TIMEOUT 120 LABELS platform
+  SOURCES tcp_lookup_test.cpp test_peer.cpp
+  LIBS quenta_tcp)
