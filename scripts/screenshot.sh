@@ -15,7 +15,8 @@ Xvfb "$display" -screen 0 1280x960x24 -nolisten tcp >/dev/null 2>&1 &
 xvfb_pid=$!
 app_pid=""
 . scripts/sim-up.sh
-cleanup() { [ -n "$app_pid" ] && kill "$app_pid" 2>/dev/null; stop_sim; kill "$xvfb_pid" 2>/dev/null || true; }
+# Every step runs, whatever the one before it found: the program may be gone.
+cleanup() { [ -z "$app_pid" ] || kill "$app_pid" 2>/dev/null || true; stop_sim; kill "$xvfb_pid" 2>/dev/null || true; }
 trap cleanup EXIT
 sleep 1
 
@@ -24,6 +25,7 @@ app_pid=$!
 window=$(DISPLAY=$display timeout 20 xdotool search --sync --onlyvisible --class quenta-ascii | head -n 1)
 sleep "${SHOT_DELAY:-7}"   # the first cyclic send comes after 5 s
 DISPLAY=$display import -window "$window" "$out"
-DISPLAY=$display xdotool key --window "$window" Escape
+# Esc's press ends the program; sending the release may then find no window.
+DISPLAY=$display xdotool key --window "$window" Escape 2>/dev/null || true
 wait "$app_pid" && app_pid=""
 echo "Saved $out"
