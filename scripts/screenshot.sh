@@ -17,7 +17,8 @@ done
 
 app_pid=""
 . scripts/sim-up.sh
-cleanup() { [ -n "$app_pid" ] && kill "$app_pid" 2>/dev/null; stop_sim; }
+# Every step runs, whatever the one before it found: the program may be gone.
+cleanup() { [ -z "$app_pid" ] || kill "$app_pid" 2>/dev/null || true; stop_sim; }
 trap cleanup EXIT
 
 "$build/bin/quenta-ascii" &
@@ -25,6 +26,7 @@ app_pid=$!
 window=$(timeout 60 xdotool search --sync --onlyvisible --class quenta-ascii | head -n 1)
 sleep "${SHOT_DELAY:-7}"   # the first cyclic send comes after 5 s
 import -window "$window" "$out"
-xdotool windowfocus --sync "$window" key Escape
+# Esc's press ends the program; the rest of the key may then find no window.
+xdotool windowfocus --sync "$window" key Escape 2>/dev/null || true
 wait "$app_pid" && app_pid=""
 echo "Saved $out"
