@@ -11,8 +11,8 @@ quenta_test(operator_test QT TIMEOUT 120 LABELS platform
 
 # The real executable under Xvfb while its first connect to 127.0.0.1
 # hangs (the program's default address: hence the lock).
-quenta_test(operator_screen_test LOCK chamber-127.0.0.1 TIMEOUT 120 LABELS e2e
-  SOURCES operator_screen_test.cpp fault_peer.cpp
-  LIBS Qt6::Core Qt6::Gui)
+quenta_test(operator_screen_test XVFB LOCK chamber-127.0.0.1 TIMEOUT 120 LABELS e2e
+  SOURCES operator_screen_test.cpp fault_peer.cpp loopback_peer.cpp
+  LIBS Qt6::Core Qt6::Gui Qt6::Test)
 add_dependencies(operator_screen_test quenta-ascii)
 target_compile_definitions(operator_screen_test PRIVATE QUENTA_APP_PATH="$<TARGET_FILE:quenta-ascii>")

@@ -1,14 +1,13 @@
 /*
- * operator_screen_test.cpp -- the real executable on an X11 screen (Xvfb,
- * black root window) against a chamber on 127.0.0.1:1080 whose connects
- * hang: start-up shows the panel and then waits up to 3 s for the first
+ * operator_screen_test.cpp -- the real executable on an X11 screen of its
+ * own (scripts/with-xvfb.sh sets DISPLAY) against a chamber on
+ * 127.0.0.1:1080 whose connects hang: start-up shows the panel and then waits up to 3 s for the first
  * connect. A picture of the screen taken 1 s into that wait must show the
  * painted panel, not a black rectangle.
  */
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QImage>
 #include <QProcess>
 #include <QSet>
@@ -27,41 +26,20 @@ const int kFewestColours = 16;   /* a painted panel has far more; a blank one ha
 
 class Screen : public ::testing::Test {
 protected:
-    QProcess xvfb;
     QProcess program;
-    QString display;
 
     void TearDown() override
     {
-        for (QProcess *p : {&program, &xvfb}) {
-            if (p->state() != QProcess::NotRunning) {
-                p->kill();
-                p->waitForFinished(5000);
-            }
+        if (program.state() != QProcess::NotRunning) {
+            program.kill();
+            program.waitForFinished(5000);
         }
     }
 
-    /* Starts Xvfb on a free display that it picks itself; true when up. */
-    bool StartXvfb()
-    {
-        xvfb.start("Xvfb", {"-displayfd", "1", "-screen", "0", "1280x960x24", "-nolisten", "tcp", "-br"});
-        QElapsedTimer waited;
-        waited.start();
-        while (!xvfb.canReadLine() && waited.elapsed() < kStartMs)
-            xvfb.waitForReadyRead(100);
-        if (!xvfb.canReadLine())
-            return false;
-        display = ":" + QString::fromLatin1(xvfb.readLine()).trimmed();
-        return display.size() > 1;
-    }
-
-    /* Runs tool on the display; returns its standard output. */
-    QByteArray Run(const QString &tool, const QStringList &arguments)
+    /* Runs tool on this test's display; returns its standard output. */
+    static QByteArray Run(const QString &tool, const QStringList &arguments)
     {
         QProcess p;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("DISPLAY", display);
-        p.setProcessEnvironment(env);
         p.start(tool, arguments);
         p.waitForFinished(kStartMs);
         return p.readAllStandardOutput();
@@ -82,9 +60,8 @@ TEST_F(Screen, PanelIsPaintedWhileTheFirstConnectWaits)
 {
     FaultPeer chamber(kChamber, PeerScript(Misbehaviour::NeverAccept));
     ASSERT_TRUE(chamber.ready()) << "no listener with a full backlog on " << kChamber;
-    ASSERT_TRUE(StartXvfb()) << "Xvfb did not start";
+    ASSERT_FALSE(qEnvironmentVariableIsEmpty("DISPLAY")) << "no X server: run under scripts/with-xvfb.sh";
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("DISPLAY", display);
     env.insert("QT_QPA_PLATFORM", "xcb");
     program.setProcessEnvironment(env);
     program.setProcessChannelMode(QProcess::ForwardedErrorChannel);

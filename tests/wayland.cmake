@@ -20,8 +20,8 @@ endif()
 set_target_properties(wayland_seat PROPERTIES PREFIX "" COMPILE_OPTIONS "${wayland_seat_options}" LINK_OPTIONS "")
 
 quenta_test(wayland_test LOCK chamber-127.0.0.1 TIMEOUT 180 LABELS e2e
-  SOURCES wayland_test.cpp fault_peer.cpp
-  LIBS Qt6::Core)
+  SOURCES wayland_test.cpp fault_peer.cpp loopback_peer.cpp
+  LIBS Qt6::Core Qt6::Test)
 add_dependencies(wayland_test quenta-ascii wayland_seat)
 target_compile_definitions(wayland_test PRIVATE
   QUENTA_APP_PATH="$<TARGET_FILE:quenta-ascii>"
