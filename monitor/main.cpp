@@ -104,7 +104,8 @@ int RunMonitor(const MonitorOptions &o) {
   };
   poller.onChange = [&](int i, bool up, const QString &why) {
     const ChamberStats &s = poller.stats()[static_cast<size_t>(i)];
-    QString who = QString::fromUtf8(s.name) + " (" + QString::fromUtf8(s.address) + ")";
+    QString who = QString::fromUtf8(s.name);
+    if (s.name != s.address) who += " (" + QString::fromUtf8(s.address) + ")";
     console.log(up ? who + " is up" : who + " is down: " + why);
     if (!up) lastError = QString::fromUtf8(s.name) + ": " + why;
   };

@@ -8,6 +8,7 @@
 #include <QHttpServerRequest>
 #include <QHttpServerResponse>
 #include <QTcpServer>
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -159,7 +160,7 @@ double Percentiles::quantileMs(double q) const {
   uint64_t seen = 0;
   for (int i = 0; i < kBins; i++) {
     seen += bins_[static_cast<size_t>(i)];
-    if (seen >= want && seen > 0) return (i + 1) * kBinNs / 1e6;
+    if (seen >= want && seen > 0) return std::min((i + 1) * kBinNs / 1e6, maxMs());
   }
   return maxMs();
 }

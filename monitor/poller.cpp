@@ -116,6 +116,7 @@ void Poller::startPoll(int i, int64_t now) {
   startDelay_.add(static_cast<double>(now - due) / 1e9);
   startDelays_.add(now - due);
   c.pollWallMs = wallMs;
+  c.pollStartNs = due;
   c.command = 0;
   inFlight_++;
   if (c.link == Link::Ready) sendCommand(i);
@@ -252,7 +253,7 @@ void Poller::fail(int i, Outcome outcome, const QString &why, bool closeNow) {
   for (int k = c.command + 1; k < settings_.commands.size(); k++) record(i, k, kSkipped, wallMs, -1, nullptr);
   c.link = Link::Down;
   if (closeNow) c.socket->abort();
-  c.nextConnectNs = NowNs() + c.backoffNs;
+  c.nextConnectNs = c.pollStartNs + c.backoffNs;  /* on the polls' grid, so that a poll falls on it */
   c.backoffNs = std::min(c.backoffNs * 2, kBackoffMaxNs);
   c.command = -1;
   inFlight_--;

@@ -70,6 +70,7 @@ class Poller : public QObject {
     QTcpSocket *socket = nullptr;
     Link link = Link::Down;
     int64_t pollDue = 0;              /* monotonic ns */
+    int64_t pollStartNs = 0;          /* due time of the poll in flight */
     int64_t pollWallMs = 0;
     int command = -1;                 /* command in flight, -1 between polls */
     int64_t sentNs = 0, sentWallMs = 0;
