@@ -160,7 +160,7 @@ double Percentiles::quantileMs(double q) const {
   uint64_t seen = 0;
   for (int i = 0; i < kBins; i++) {
     seen += bins_[static_cast<size_t>(i)];
-    if (seen >= want && seen > 0) return std::min((i + 1) * kBinNs / 1e6, maxMs());
+    if (seen >= want && seen > 0) return i == kBins - 1 ? maxMs() : std::min((i + 1) * kBinNs / 1e6, maxMs());
   }
   return maxMs();
 }

@@ -15,7 +15,7 @@ namespace monitor {
 namespace {
 
 constexpr char kHexDigits[] = "0123456789abcdef";
-constexpr int kNumberSize = 32;  /* the longest shortest double is 24 characters */
+constexpr int kNumberSize = 64;  /* a plain decimal from 1e-6 has at most 24 digits */
 
 /* True when the field must be quoted: it holds a comma or a double quote.
  * Escaping adds neither, so the raw bytes decide. */
@@ -102,8 +102,12 @@ void AppendNumber(double value, std::string &out) {
     out += value > 0 ? "inf" : "-inf";
     return;
   }
+  /* Plain decimals where they stay short ("0.0005", not "5e-04"). */
   char text[kNumberSize];
-  std::to_chars_result r = std::to_chars(text, text + sizeof text, value);
+  double magnitude = std::fabs(value);
+  bool plain = magnitude == 0 || (magnitude >= 1e-6 && magnitude < 1e15);
+  std::to_chars_result r = std::to_chars(text, text + sizeof text, value, std::chars_format::fixed);
+  if (!plain || r.ec != std::errc()) r = std::to_chars(text, text + sizeof text, value);
   out.append(text, r.ec == std::errc() ? static_cast<size_t>(r.ptr - text) : 0);
 }
 

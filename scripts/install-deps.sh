@@ -4,9 +4,9 @@
 # Usage: scripts/install-deps.sh [build|test]   (default: build)
 set -euo pipefail
 
-packages=(cmake ninja-build g++ pkg-config qt6-base-dev fonts-dejavu-core xvfb xauth)
+packages=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-httpserver-dev qt6-websockets-dev fonts-dejavu-core xvfb xauth)
 if [ "${1:-build}" = test ]; then
-  packages+=(libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev xdotool x11-utils imagemagick dpkg-dev file binutils)
+  packages+=(libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev xdotool x11-utils imagemagick dpkg-dev file binutils prometheus)
 fi
 
 missing=()
