@@ -16,6 +16,7 @@
 
 #include "console.h"
 #include "csv_log.h"
+#include "epoll_dispatcher.h"
 #include "metrics.h"
 #include "options.h"
 #include "poller.h"
@@ -140,6 +141,7 @@ int RunMonitor(const MonitorOptions &o) {
 
 int main(int argc, char *argv[]) {
   signal(SIGPIPE, SIG_IGN);
+  QCoreApplication::setEventDispatcher(new EpollDispatcher);
   QCoreApplication app(argc, argv);
   QCoreApplication::setApplicationName("quenta-monitor");
   QCoreApplication::setApplicationVersion("1.0.0");

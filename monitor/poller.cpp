@@ -131,8 +131,11 @@ void Poller::connectChamber(int i, int64_t now) {
   c.deadline = now + timeoutNs_;
   if (c.tried) s.reconnects++;
   c.tried = true;
-  if (c.literal.isNull()) c.socket->connectToHost(c.spec.host, c.spec.port);
-  else c.socket->connectToHost(c.literal, c.spec.port);
+  /* Unbuffered: a command goes straight to the socket and an answer
+   * straight into c.answer, with no copy and no write notifier. */
+  const QIODevice::OpenMode mode = QIODevice::ReadWrite | QIODevice::Unbuffered;
+  if (c.literal.isNull()) c.socket->connectToHost(c.spec.host, c.spec.port, mode);
+  else c.socket->connectToHost(c.literal, c.spec.port, mode);
 }
 
 void Poller::connected(int i) {
@@ -144,12 +147,11 @@ void Poller::connected(int i) {
   rearm(i);
 }
 
-/* Writes the poll's current command, first throwing away whatever came
- * while nothing was asked. */
+/* Writes the poll's current command. Whatever came while nothing was
+ * asked was thrown away as it came (readAnswer). */
 void Poller::sendCommand(int i) {
   Chamber &c = *chambers_[static_cast<size_t>(i)];
   const QByteArray &command = settings_.commands[c.command];
-  if (c.socket->bytesAvailable() > 0) c.socket->skip(c.socket->bytesAvailable());
   c.length = 0;
   c.link = Link::Waiting;
   c.sentNs = NowNs();
