@@ -8,12 +8,14 @@
  * What survives what:
  *   kill -9      every write() that returned is in the file; a result in
  *                flight is either whole or absent.
- *   power loss   every row synced is on the disk; the sync thread syncs as
- *                soon as rows are written (with --sync-interval MS, at most
- *                once per MS), so only rows written since the last sync
- *                are at risk. A tail the crash tore, or filled with zero
- *                bytes, is cut off at the last line end when the file is
- *                next opened, and reported.
+ *   power loss   every row synced is on the disk; the sync thread syncs
+ *                when rows were written, at most once per sync interval
+ *                (--sync-interval, default 1 s; 0 syncs as soon as rows
+ *                are written, which costs the disk and the CPU far more),
+ *                so only the rows of the last interval are at risk. A tail
+ *                the crash tore, or filled with zero bytes, is cut off at
+ *                the last line end when the file is next opened, and
+ *                reported.
  * Two monitors never share a file: the file is locked (flock) while open.
  */
 #ifndef QUENTA_MONITOR_CSV_LOG_H

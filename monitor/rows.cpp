@@ -25,17 +25,24 @@ bool NeedsQuotes(const char *bytes, size_t length) {
   return false;
 }
 
+/* A byte written as it is when escaping: printable ASCII but the backslash. */
+bool Plain(char c) { return c >= 0x20 && c < 0x7F && c != '\\'; }
+
 /* One field: escaped (escape true) or as it is, quoted where needed, with
- * the double quotes inside doubled. */
+ * the double quotes inside doubled. Runs of plain bytes are copied whole. */
 void AppendField(const char *bytes, size_t length, bool escape, std::string &out) {
   bool quote = NeedsQuotes(bytes, length);
   if (quote) out += '"';
+  size_t run = 0;
   for (size_t i = 0; i < length; i++) {
     char c = bytes[i];
+    if (c != '"' && (!escape || Plain(c))) continue;
+    out.append(bytes + run, i - run);
     if (c == '"') out += "\"\"";
-    else if (!escape) out += c;
     else AppendEscaped(&c, 1, out);
+    run = i + 1;
   }
+  out.append(bytes + run, length - run);
   if (quote) out += '"';
 }
 
@@ -69,17 +76,17 @@ const char *OutcomeName(Outcome outcome) {
 }
 
 void AppendEscaped(const char *bytes, size_t length, std::string &out) {
+  size_t run = 0;
   for (size_t i = 0; i < length; i++) {
+    if (Plain(bytes[i])) continue;
+    out.append(bytes + run, i - run);
     unsigned char u = static_cast<unsigned char>(bytes[i]);
-    if (u == '\\') {
-      out += "\\\\";
-    } else if (u >= 0x20 && u < 0x7F) {
-      out += static_cast<char>(u);
-    } else {
-      char group[4] = {'\\', 'x', kHexDigits[u >> 4], kHexDigits[u & 15]};
-      out.append(group, sizeof group);
-    }
+    char group[4] = {'\\', 'x', kHexDigits[u >> 4], kHexDigits[u & 15]};
+    if (u == '\\') out += "\\\\";
+    else out.append(group, sizeof group);
+    run = i + 1;
   }
+  out.append(bytes + run, length - run);
 }
 
 void AppendUtcTime(int64_t wallMs, std::string &out) {
