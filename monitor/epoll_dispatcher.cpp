@@ -153,15 +153,17 @@ int EpollDispatcher::msToNextTimer() const {
   return wait <= 0 ? 0 : static_cast<int>((wait + kNsPerMs - 1) / kNsPerMs);
 }
 
-/* Sends a timer event for each timer that is due, once, each next due one
- * interval after it was due (or after now, when it fell further behind).
- * A timer whose handler is still running is not fired again. */
+/* Sends a timer event for each timer that is due, once, earliest first,
+ * each next due one interval after it was due (or after now, when it fell
+ * further behind). A timer whose handler is still running is not fired
+ * again. */
 int EpollDispatcher::fireTimers() {
   int64_t now = NowNs();
-  std::vector<int> due;
+  std::vector<std::pair<int64_t, int>> due;  /* fired in the order they fell due */
   for (const Timer &t : timers_)
-    if (t.dueNs <= now && !t.firing) due.push_back(t.id);
-  for (int id : due) {
+    if (t.dueNs <= now && !t.firing) due.emplace_back(t.dueNs, t.id);
+  std::sort(due.begin(), due.end());
+  for (const auto &[at, id] : due) {
     auto it = std::find_if(timers_.begin(), timers_.end(), [&](const Timer &t) { return t.id == id; });
     if (it == timers_.end()) continue;
     it->dueNs += it->intervalMs * kNsPerMs;
