@@ -141,7 +141,9 @@ int RunMonitor(const MonitorOptions &o) {
 
 int main(int argc, char *argv[]) {
   signal(SIGPIPE, SIG_IGN);
-  QCoreApplication::setEventDispatcher(new EpollDispatcher);
+  /* epoll: a turn of the loop costs in proportion to the ready sockets, not
+   * to all the chambers' sockets as with Qt's own poll() dispatchers. */
+  QCoreApplication::setEventDispatcher(new sim::EpollDispatcher);
   QCoreApplication app(argc, argv);
   QCoreApplication::setApplicationName("quenta-monitor");
   QCoreApplication::setApplicationVersion("1.0.0");

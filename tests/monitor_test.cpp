@@ -1,26 +1,20 @@
 /*
  * monitor_test.cpp -- the monitor's parts without a network: the command
  * line and the chambers file, the end of an answer, the CSV rows and their
- * escaping, the CSV file's header check and repair of a torn tail, the
- * metrics text, and the epoll event dispatcher (on 127.0.31.1 and
- * 127.0.31.2).
+ * escaping, the CSV file's header check and repair of a torn tail, and the
+ * metrics text.
  */
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <QTcpServer>
-#include <QTcpSocket>
 #include <QTemporaryDir>
-#include <QThread>
-#include <QTimer>
 #include <cstring>
 #include <fstream>
 #include <sstream>
 
 #include "answer_end.h"
 #include "csv_log.h"
-#include "epoll_dispatcher.h"
 #include "metrics.h"
 #include "monitor_support.h"
 #include "options.h"
@@ -373,82 +367,6 @@ TEST(MonitorMetrics, PercentilesOfLatencies) {
   p.add(60LL * 1000000000);  /* beyond the bins: counted, and the maximum */
   EXPECT_EQ(p.count(), 101u);
   EXPECT_NEAR(p.quantileMs(1.0), 60000, 1e-6);
-}
-
-/* What the dispatcher's thread saw; read after the thread has ended. */
-struct LoopRecord {
-  std::vector<std::string> order;  /* timers in the order they fired */
-  int ticks = 0;                   /* of the repeating timer */
-  int ticksWhenStopped = -1;
-  QByteArray echoed;
-  QAbstractSocket::SocketError refusal = QAbstractSocket::UnknownSocketError;
-  bool closeSeen = false;
-  bool deleted = false;
-};
-
-/* Runs in the dispatcher's thread: timers of 40, 20 and 10 ms that fall due
- * together, and one of 5 ms repeating; an echo over loopback whose server then closes; a
- * connection nobody accepts; a deleteLater. */
-void ExerciseLoop(QObject *root, LoopRecord *r, std::atomic<int> *done) {
-  QTimer::singleShot(40, root, [r, done] { r->order.push_back("40"); (*done)++; });
-  QTimer::singleShot(20, root, [r] { r->order.push_back("20"); });
-  QTimer::singleShot(10, root, [r] { r->order.push_back("10"); });
-  QThread::msleep(60);  /* all three fall due in the same turn: they still fire in time order */
-  auto *tick = new QTimer(root);
-  QObject::connect(tick, &QTimer::timeout, root, [r, tick, done] {
-    if (++r->ticks < 5) return;
-    tick->stop();
-    r->ticksWhenStopped = r->ticks;
-    QTimer::singleShot(100, tick, [done] { (*done)++; });
-  });
-  tick->start(5);
-  auto *server = new QTcpServer(root);
-  server->listen(QHostAddress("127.0.31.1"), 0);
-  QObject::connect(server, &QTcpServer::newConnection, root, [server] {
-    QTcpSocket *peer = server->nextPendingConnection();
-    QObject::connect(peer, &QTcpSocket::readyRead, peer, [peer] {
-      peer->write(peer->readAll().toUpper());
-      peer->disconnectFromHost();
-    });
-  });
-  auto *client = new QTcpSocket(root);
-  QObject::connect(client, &QTcpSocket::connected, root, [client] { client->write("ping"); });
-  QObject::connect(client, &QTcpSocket::readyRead, root, [client, r] { r->echoed += client->readAll(); });
-  QObject::connect(client, &QTcpSocket::disconnected, root, [r, done] { r->closeSeen = true; (*done)++; });
-  client->connectToHost(QHostAddress("127.0.31.1"), server->serverPort());
-  auto *lonely = new QTcpSocket(root);
-  QObject::connect(lonely, &QTcpSocket::errorOccurred, root, [r, done](QAbstractSocket::SocketError e) {
-    r->refusal = e;
-    (*done)++;
-  });
-  lonely->connectToHost(QHostAddress("127.0.31.2"), server->serverPort());
-  auto *doomed = new QObject;
-  QObject::connect(doomed, &QObject::destroyed, root, [r, done] { r->deleted = true; (*done)++; });
-  doomed->deleteLater();
-}
-
-TEST(MonitorDispatcher, TimersSocketsAndPostedEventsRunOnEpoll) {
-  EnsureApp();
-  QThread thread;
-  thread.setEventDispatcher(new EpollDispatcher);
-  thread.start();
-  auto *root = new QObject;
-  root->moveToThread(&thread);
-  LoopRecord r;
-  std::atomic<int> done{0};
-  QMetaObject::invokeMethod(root, [&] { ExerciseLoop(root, &r, &done); }, Qt::QueuedConnection);
-  bool finished = WaitFor([&] { return done == 5; }, 30000);
-  QMetaObject::invokeMethod(root, [root] { delete root; }, Qt::BlockingQueuedConnection);
-  thread.quit();
-  thread.wait();
-  ASSERT_TRUE(finished) << "events handled: " << done;
-  EXPECT_EQ(r.order, (std::vector<std::string>{"10", "20", "40"}));
-  EXPECT_EQ(r.ticksWhenStopped, 5);
-  EXPECT_EQ(r.ticks, 5) << "a stopped timer fired again";
-  EXPECT_EQ(r.echoed, QByteArray("PING"));
-  EXPECT_TRUE(r.closeSeen);
-  EXPECT_EQ(r.refusal, QAbstractSocket::ConnectionRefusedError);
-  EXPECT_TRUE(r.deleted);
 }
 
 }  // namespace
