@@ -218,14 +218,8 @@ TEST(MonitorEndToEnd, KillNineLeavesOnlyWholeRowsAndATornTailIsCut) {
 
 TEST(MonitorEndToEnd, BadInputGivesAClearMessageAndItsExitCode) {
   QTemporaryDir dir;
-  QFile chambers(dir.filePath("lab.txt"));
-  ASSERT_TRUE(chambers.open(QIODevice::WriteOnly));
-  chambers.write("127.0.30.60 oven\n# fine\nnot/an address\n127.0.30.61\n999.1.1.1 x\n");
-  chambers.close();
-  QFile foreign(dir.filePath("other.csv"));
-  ASSERT_TRUE(foreign.open(QIODevice::WriteOnly));
-  foreign.write("when,what\n1,2\n");
-  foreign.close();
+  ASSERT_TRUE(WriteFile(dir.filePath("lab.txt"), "127.0.30.60 oven\n# fine\nnot/an address\n127.0.30.61\n999.1.1.1 x\n"));
+  ASSERT_TRUE(WriteFile(dir.filePath("other.csv"), "when,what\n1,2\n"));
   QTcpServer taken;
   ASSERT_TRUE(taken.listen(QHostAddress("127.0.30.60"), 9464));
   struct Case {
@@ -312,10 +306,8 @@ TEST(MonitorEndToEnd, SendPrintsEachFormAndLanguageWithItsExitCode) {
 
 TEST(MonitorEndToEnd, PromtoolAcceptsTheServedMetrics) {
   QTemporaryDir dir;
-  QFile chambers(dir.filePath("lab.txt"));
-  ASSERT_TRUE(chambers.open(QIODevice::WriteOnly));
-  chambers.write("127.0.30.70 oven \"A\" \\ left\n127.0.30.71 Kl\xc3\xa4gerkammer\n127.0.30.72 never there\n");
-  chambers.close();
+  ASSERT_TRUE(WriteFile(dir.filePath("lab.txt"),
+                        "127.0.30.70 oven \"A\" \\ left\n127.0.30.71 Kl\xc3\xa4gerkammer\n127.0.30.72 never there\n"));
   Child a, b, mon;
   ASSERT_TRUE(a.startSim("127.0.30.70", {}));
   ASSERT_TRUE(b.startSim("127.0.30.71", {}));

@@ -77,6 +77,11 @@ std::vector<std::vector<std::string>> ReadCsvRows(const QString &path, bool *who
   return rows;
 }
 
+bool WriteFile(const QString &path, const QByteArray &bytes) {
+  QFile file(path);
+  return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
 void EnsureApp() {
   static int argc = 1;
   static char name[] = "monitor_test";

@@ -32,6 +32,9 @@ std::vector<std::string> ParseCsvLine(const std::string &line);
  * the header is missing or repeated. */
 std::vector<std::vector<std::string>> ReadCsvRows(const QString &path, bool *whole);
 
+/* Writes bytes as the whole of the file at path; false when it cannot. */
+bool WriteFile(const QString &path, const QByteArray &bytes);
+
 /* Makes the QCoreApplication the tests need, once. */
 void EnsureApp();
 

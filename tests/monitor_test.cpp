@@ -140,6 +140,23 @@ TEST(MonitorAnswerEnd, FixedLengthsEndTheUsualAnswersAtOnce) {
   EXPECT_TRUE(AnswerComplete("F", 1, full.data(), full.size()));
 }
 
+/* An answered result of command with answer, written at wallMs. */
+CommandResult Answered(const char *chamber, const char *command, const std::string &answer,
+                       int64_t wallMs, int64_t roundTripNs, const AnswerValues *values = nullptr) {
+  CommandResult r;
+  r.wallMs = wallMs;
+  r.chamber = chamber;
+  r.address = "192.0.2.7:1080";
+  r.command = command;
+  r.commandLength = strlen(command);
+  r.outcome = kAnswered;
+  r.roundTripNs = roundTripNs;
+  r.answer = answer.data();
+  r.answerLength = answer.size();
+  r.values = values;
+  return r;
+}
+
 TEST(MonitorRows, EscapingKeepsEveryByteAndEveryRowOnOneLine) {
   std::string all;
   for (int b = 0; b < 256; b++) all += static_cast<char>(b);
@@ -160,18 +177,8 @@ TEST(MonitorRows, EscapingKeepsEveryByteAndEveryRowOnOneLine) {
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.answer);
-    CommandResult r;
-    r.wallMs = 1255437000123;
-    r.chamber = "oven, \"left\"";
-    r.address = "192.0.2.7:1080";
-    r.command = "F";
-    r.commandLength = 1;
-    r.outcome = kAnswered;
-    r.roundTripNs = 1234567;
-    r.answer = c.answer.data();
-    r.answerLength = c.answer.size();
     std::string rows;
-    AppendRows(r, rows);
+    AppendRows(Answered("oven, \"left\"", "F", c.answer, 1255437000123, 1234567), rows);
     ASSERT_EQ(std::count(rows.begin(), rows.end(), '\n'), 1);
     std::vector<std::string> f = ParseCsvLine(rows.substr(0, rows.size() - 1));
     ASSERT_EQ(f.size(), 11u) << rows;
@@ -191,17 +198,9 @@ TEST(MonitorRows, OneRowPerValueWrittenTogether) {
   values.value[0] = AnswerValue{"actual", '0', VALUE_NUMBER, -12.5, "", 0};
   values.value[1] = AnswerValue{"set", '0', VALUE_NUMBER, 0.1, "", 0};
   values.value[2] = AnswerValue{"text", 0, VALUE_TEXT, 0, "a,\"b\"", 0};
-  CommandResult r;
-  r.wallMs = 0;
-  r.chamber = "c";
+  const std::string answer = "A0 -12.5 000.1";
+  CommandResult r = Answered("c", "A0", answer, 0, 500, &values);
   r.address = "a";
-  r.command = "A0";
-  r.commandLength = 2;
-  r.outcome = kAnswered;
-  r.roundTripNs = 500;
-  r.answer = "A0 -12.5 000.1";
-  r.answerLength = 14;
-  r.values = &values;
   std::string rows;
   AppendRows(r, rows);
   std::istringstream lines(rows);
@@ -232,7 +231,6 @@ TEST(MonitorRows, OneRowPerValueWrittenTogether) {
 class MonitorCsvFile : public ::testing::Test {
  protected:
   QString path() const { return dir_.filePath("run.csv"); }
-  void writeFile(const std::string &text) { std::ofstream(path().toStdString(), std::ios::binary) << text; }
   std::string readFile() const {
     std::ifstream in(path().toStdString(), std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), {});
@@ -264,7 +262,7 @@ TEST_F(MonitorCsvFile, OpensRepairsOrRefusesAsTheFileDemands) {
   for (const Case &c : cases) {
     SCOPED_TRACE(c.what);
     QFile::remove(path());
-    if (c.exists) writeFile(c.before);
+    if (c.exists) ASSERT_TRUE(WriteFile(path(), QByteArray::fromStdString(c.before)));
     CsvLog log;
     QString error, note;
     EXPECT_EQ(log.open(path(), 0, &error, &note), c.ok) << error.toStdString();
