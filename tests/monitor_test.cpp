@@ -262,7 +262,9 @@ TEST_F(MonitorCsvFile, OpensRepairsOrRefusesAsTheFileDemands) {
   for (const Case &c : cases) {
     SCOPED_TRACE(c.what);
     QFile::remove(path());
-    if (c.exists) ASSERT_TRUE(WriteFile(path(), QByteArray::fromStdString(c.before)));
+    if (c.exists) {
+      ASSERT_TRUE(WriteFile(path(), QByteArray::fromStdString(c.before)));
+    }
     CsvLog log;
     QString error, note;
     EXPECT_EQ(log.open(path(), 0, &error, &note), c.ok) << error.toStdString();
