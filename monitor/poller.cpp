@@ -131,11 +131,9 @@ void Poller::connectChamber(int i, int64_t now) {
   c.deadline = now + timeoutNs_;
   if (c.tried) s.reconnects++;
   c.tried = true;
-  /* Unbuffered: a command goes straight to the socket and an answer
-   * straight into c.answer, with no copy and no write notifier. */
-  const QIODevice::OpenMode mode = QIODevice::ReadWrite | QIODevice::Unbuffered;
-  if (c.literal.isNull()) c.socket->connectToHost(c.spec.host, c.spec.port, mode);
-  else c.socket->connectToHost(c.literal, c.spec.port, mode);
+  c.answeredOnLink = false;
+  if (c.literal.isNull()) c.socket->connectToHost(c.spec.host, c.spec.port);
+  else c.socket->connectToHost(c.literal, c.spec.port);
 }
 
 void Poller::connected(int i) {
@@ -154,6 +152,7 @@ void Poller::sendCommand(int i) {
   const QByteArray &command = settings_.commands[c.command];
   c.length = 0;
   c.link = Link::Waiting;
+  c.reused = c.answeredOnLink;
   c.sentNs = NowNs();
   c.sentWallMs = WallMs();
   c.deadline = c.sentNs + timeoutNs_;
@@ -202,6 +201,12 @@ void Poller::socketFailed(int i) {
       if (c.length > 0) {
         c.link = Link::Down;  /* the close ends the answer */
         completeAnswer(i);
+      } else if (c.reused) {
+        /* A chamber that closes after each answer may have closed this
+         * connection before the command reached it: send it once more on
+         * a new one, at once. */
+        c.link = Link::Down;
+        c.nextConnectNs = 0;
       } else {
         fail(i, kClosed, "the chamber closed the connection before answering", false);
       }
@@ -234,6 +239,7 @@ void Poller::completeAnswer(int i) {
     s.invalid++;
   }
   if (c.link == Link::Waiting) c.link = Link::Ready;
+  c.answeredOnLink = true;
   record(i, c.command, valid ? kAnswered : kInvalid, c.sentWallMs, roundTrip, valid ? &values : nullptr);
   setUp(i, valid, valid ? QString() : "the answer to \"" + QString::fromLatin1(command) +
                                           "\" does not begin with its letter");

@@ -81,6 +81,8 @@ class Poller : public QObject {
     int64_t nextConnectNs = 0;
     int64_t backoffNs = 0;
     bool tried = false;               /* a connection was attempted before */
+    bool answeredOnLink = false;      /* the connection carried an answer already */
+    bool reused = false;              /* the command in flight went on such a connection */
     int known = -1;                   /* -1 not yet, 0 down, 1 up */
   };
 

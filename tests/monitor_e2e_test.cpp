@@ -2,8 +2,9 @@
  * monitor_e2e_test.cpp -- the built quenta-monitor against the built
  * simulator and against chambers that misbehave, over loopback: the values
  * in the CSV and the metrics, a chamber killed and started again, slow,
- * silent and garbage chambers beside a good one, kill -9 in mid-run, bad
- * input, the one-shot send, and promtool on the served metrics. Addresses
+ * silent and garbage chambers beside a good one, a chamber that closes
+ * after each answer, kill -9 in mid-run, bad input, the one-shot send, and
+ * promtool on the served metrics. Addresses
  * 127.0.30.10 to 127.0.30.79, port 1080; metrics on port 9464.
  */
 #include <gtest/gtest.h>
@@ -183,6 +184,20 @@ TEST(MonitorEndToEnd, SlowSilentAndGarbageChambersDoNotDelayAGoodOne) {
     if (r[kOutcome] == "invalid") {
       EXPECT_EQ(Unescape(r[kAnswer]), std::string("\xff\x00?garbage\r\n,\"", 13));
     }
+}
+
+TEST(MonitorEndToEnd, ChamberClosingAfterEachAnswerIsAnsweredEveryTime) {
+  QTemporaryDir dir;
+  QString csv = dir.filePath("run.csv");
+  Child sim, mon;
+  ASSERT_TRUE(sim.startSim("127.0.30.45", {"--close-after-answer"}));
+  ASSERT_TRUE(mon.startMonitor({"127.0.30.45", "--commands", "A0,P,S", "--every", "0.3", "--csv", csv}));
+  ASSERT_TRUE(WaitFor([&] { return CsvResults(csv, "127.0.30.45:1080", "answered") >= 15; }, kWaitMs));
+  EXPECT_EQ(mon.terminate(), 0);
+  bool whole = false;
+  auto rows = ReadCsvRows(csv, &whole);
+  ASSERT_TRUE(whole);
+  EXPECT_EQ(Results(rows, "answered"), Results(rows)) << "a command met the connection closed after the last answer";
 }
 
 TEST(MonitorEndToEnd, KillNineLeavesOnlyWholeRowsAndATornTailIsCut) {
