@@ -185,6 +185,27 @@ void PrintListening(const sim::Fleet &fleet, const Settings &s) {
   fflush(stdout);
 }
 
+/* Builds the chambers, listens, and runs the event loop with the control
+ * input. Returns the exit code. */
+int RunFleet(const Settings &settings) {
+  if (!EnoughDescriptors(settings.chambers)) return 1;
+  QElapsedTimer elapsed;
+  elapsed.start();
+  sim::Fleet fleet(settings.chambers, settings.address,
+                   [&elapsed] { return static_cast<int64_t>(elapsed.elapsed()); }, settings.speed,
+                   LocalWallSeconds(), settings.errors, settings.faults, settings.verbose);
+  QString error;
+  if (!fleet.listen(settings.port, &error)) {
+    fprintf(stderr, "quenta-sim: %s\n", qPrintable(error));
+    return 1;
+  }
+  PrintListening(fleet, settings);
+  sim::ControlInput control(STDIN_FILENO, [&fleet](const QByteArray &line) {
+    return fleet.control(line);
+  }, stdout);
+  return QCoreApplication::exec();
+}
+
 }  // namespace
 
 int main(int argc, char *argv[]) {
@@ -204,22 +225,5 @@ int main(int argc, char *argv[]) {
   if (parser.isSet("version")) parser.showVersion();
   Settings settings;
   if (!ReadSettings(parser, &settings)) return 2;
-
-  if (!EnoughDescriptors(settings.chambers)) return 1;
-
-  QElapsedTimer elapsed;
-  elapsed.start();
-  sim::Fleet fleet(settings.chambers, settings.address,
-                   [&elapsed] { return static_cast<int64_t>(elapsed.elapsed()); }, settings.speed,
-                   LocalWallSeconds(), settings.errors, settings.faults, settings.verbose);
-  QString error;
-  if (!fleet.listen(settings.port, &error)) {
-    fprintf(stderr, "quenta-sim: %s\n", qPrintable(error));
-    return 1;
-  }
-  PrintListening(fleet, settings);
-  sim::ControlInput control(STDIN_FILENO, [&fleet](const QByteArray &line) {
-    return fleet.control(line);
-  }, stdout);
-  return app.exec();
+  return RunFleet(settings);
 }
