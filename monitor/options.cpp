@@ -304,9 +304,11 @@ bool ParseChambersText(const QByteArray &text, const QString &fileName, quint16 
       problems << where + why;
       continue;
     }
-    if (name.size() > kNameMax || name.contains(QChar::ReplacementCharacter)) {
+    static const QRegularExpression control(QStringLiteral("[\\x00-\\x1f\\x7f]"));
+    if (name.size() > kNameMax || name.contains(QChar::ReplacementCharacter) || name.contains(control)) {
       problems << where + "the name " + Quoted(name) +
-                      QStringLiteral(" is not UTF-8 text of at most %1 characters").arg(kNameMax);
+                      QStringLiteral(" is not UTF-8 text of at most %1 characters without control "
+                                     "characters").arg(kNameMax);
       continue;
     }
     c.name = name.isEmpty() ? c.address() : name;

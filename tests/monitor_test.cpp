@@ -96,15 +96,17 @@ TEST(MonitorOptions, ChambersFileListsEveryBadLineByNumber) {
       "not_an_address! x\n"
       "192.0.2.9 \xff\xfe\n"
       "   # indented comment\n"
-      "192.0.2.300 x\n";
+      "192.0.2.300 x\n"
+      "192.0.2.10 bell\x07here\n";
   QList<ChamberSpec> chambers;
   QString error;
   EXPECT_FALSE(ParseChambersText(text, "lab.txt", kChamberPort, &chambers, &error));
   QStringList lines = error.split('\n');
-  ASSERT_EQ(lines.size(), 3) << error.toStdString();
+  ASSERT_EQ(lines.size(), 4) << error.toStdString();
   EXPECT_TRUE(lines[0].startsWith("lab.txt:5: \"not_an_address!\" is not a chamber address")) << lines[0].toStdString();
   EXPECT_TRUE(lines[1].startsWith("lab.txt:6: the name")) << lines[1].toStdString();
   EXPECT_TRUE(lines[2].startsWith("lab.txt:8: \"192.0.2.300\"")) << lines[2].toStdString();
+  EXPECT_TRUE(lines[3].startsWith("lab.txt:9: the name")) << lines[3].toStdString();
   ASSERT_EQ(chambers.size(), 2);
   EXPECT_EQ(chambers[0].name, "oven 1");
   EXPECT_EQ(chambers[0].line, 2);
