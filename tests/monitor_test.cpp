@@ -1,8 +1,8 @@
 /*
  * monitor_test.cpp -- the monitor's parts without a network: the command
  * line and the chambers file, the end of an answer, the CSV rows and their
- * escaping, the CSV file's header check and repair of a torn tail, and the
- * metrics text.
+ * escaping, the CSV file's header check and repair of a torn tail, the
+ * metrics text, and the schedule of wake-ups.
  */
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -19,6 +19,7 @@
 #include "monitor_support.h"
 #include "options.h"
 #include "rows.h"
+#include "schedule.h"
 
 namespace {
 
@@ -369,6 +370,28 @@ TEST(MonitorMetrics, PercentilesOfLatencies) {
   p.add(60LL * 1000000000);  /* beyond the bins: counted, and the maximum */
   EXPECT_EQ(p.count(), 101u);
   EXPECT_NEAR(p.quantileMs(1.0), 60000, 1e-6);
+}
+
+TEST(MonitorSchedule, WakesEachIdOnceAtItsEarliestTimeInTimeOrder) {
+  EnsureApp();
+  constexpr int64_t kMs = 1000000;
+  std::vector<int> woken;
+  std::vector<int64_t> late;
+  int64_t start = NowNs();
+  const int64_t asked[3] = {5 * kMs, 10 * kMs, 20 * kMs};
+  Schedule schedule(3, [&](int id, int64_t now) {
+    woken.push_back(id);
+    late.push_back(now - (start + asked[id]));
+  });
+  schedule.wake(0, start + 30 * kMs);
+  schedule.wake(1, start + 10 * kMs);
+  schedule.wake(2, start + 20 * kMs);
+  schedule.wake(0, start + 5 * kMs);   /* earlier: this one counts, the one at 30 ms lapses */
+  schedule.wake(1, start + 50 * kMs);  /* later while one at 10 ms waits: changes nothing */
+  ASSERT_TRUE(WaitFor([&] { return woken.size() >= 3; }, 30000));
+  WaitFor([] { return false; }, 100);  /* the lapsed times pass: they must wake nobody */
+  EXPECT_EQ(woken, (std::vector<int>{0, 1, 2}));
+  for (int64_t l : late) EXPECT_GE(l, 0) << "woken before its time";
 }
 
 }  // namespace
