@@ -7,7 +7,8 @@
 # ecosystem's own checks: lintian finds no error or warning, appstreamcli
 # accepts the metadata and desktop-file-validate the desktop entry; the
 # copyright file names the package's maintainer, the changelog its version,
-# and quenta-sim's man page every option that quenta-sim --help lists.
+# and the man pages of quenta-sim and quenta-monitor every option that their
+# --help lists.
 # Usage: package_test.sh <build-dir>
 set -euo pipefail
 build=$1
@@ -21,10 +22,10 @@ dpkg-deb -x "$deb" "$root"
 
 fail() { echo "FAIL: $*"; exit 1; }
 [ "$(readlink "$root/usr/bin/quenta-ascii")" = ../libexec/quenta-ascii/quenta-ascii ] || fail "bin/quenta-ascii link"
-for f in usr/libexec/quenta-ascii/ascii_e.uir usr/libexec/quenta-ascii/ascii.uir usr/bin/quenta-sim \
+for f in usr/libexec/quenta-ascii/ascii_e.uir usr/libexec/quenta-ascii/ascii.uir usr/bin/quenta-sim usr/bin/quenta-monitor \
          usr/share/applications/quenta-ascii.desktop usr/share/icons/hicolor/scalable/apps/quenta-ascii.svg \
          usr/share/doc/quenta-ascii/copyright usr/share/doc/quenta-ascii/changelog.Debian.gz \
-         usr/share/man/man1/quenta-ascii.1.gz usr/share/man/man1/quenta-sim.1.gz; do
+         usr/share/man/man1/quenta-ascii.1.gz usr/share/man/man1/quenta-sim.1.gz usr/share/man/man1/quenta-monitor.1.gz; do
   [ -e "$root/$f" ] || fail "$f missing"
 done
 dpkg-deb -f "$deb" Depends | grep -q libqt6widgets6 || fail "no dependency on the Qt 6 widgets library"
@@ -73,4 +74,5 @@ options_documented() {
   done
 }
 options_documented quenta-sim
+options_documented quenta-monitor
 echo "package ok: $(basename "$deb")"
