@@ -143,7 +143,7 @@ int main(int argc, char *argv[]) {
   signal(SIGPIPE, SIG_IGN);
   /* epoll: a turn of the loop costs in proportion to the ready sockets, not
    * to all the chambers' sockets as with Qt's own poll() dispatchers. */
-  QCoreApplication::setEventDispatcher(new sim::EpollDispatcher);
+  QCoreApplication::setEventDispatcher(new eventloop::EpollDispatcher);
   QCoreApplication app(argc, argv);
   QCoreApplication::setApplicationName("quenta-monitor");
   QCoreApplication::setApplicationVersion("1.0.0");

@@ -211,7 +211,7 @@ int RunFleet(const Settings &settings) {
 int main(int argc, char *argv[]) {
   KeepStandardStreams();
   signal(SIGPIPE, SIG_IGN);  /* a reader of the log that goes away stops nothing */
-  QCoreApplication::setEventDispatcher(new sim::EpollDispatcher);
+  QCoreApplication::setEventDispatcher(new eventloop::EpollDispatcher);
   QCoreApplication app(argc, argv);
   QCoreApplication::setApplicationName("quenta-sim");
   QCoreApplication::setApplicationVersion("1.0.0");

@@ -35,10 +35,10 @@ bool EnsureEpollApplication() {
   static char name[] = "sim_loop_test";
   static char *argv[] = {name, nullptr};
   if (!QCoreApplication::instance()) {
-    QCoreApplication::setEventDispatcher(new sim::EpollDispatcher);
+    QCoreApplication::setEventDispatcher(new eventloop::EpollDispatcher);
     new QCoreApplication(argc, argv);
   }
-  return dynamic_cast<sim::EpollDispatcher *>(QAbstractEventDispatcher::instance()) != nullptr;
+  return dynamic_cast<eventloop::EpollDispatcher *>(QAbstractEventDispatcher::instance()) != nullptr;
 }
 
 /* Runs the event loop until done() holds or kGuardMs pass; returns

@@ -24,7 +24,7 @@
 #include <sys/eventfd.h>
 #include <unistd.h>
 
-namespace sim {
+namespace eventloop {
 
 namespace {
 
@@ -252,4 +252,4 @@ void EpollDispatcher::interrupt() {
   wakeUp();
 }
 
-}  // namespace sim
+}  // namespace eventloop

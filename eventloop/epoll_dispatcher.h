@@ -8,14 +8,14 @@
  * for each of a thousand chambers that alone costs more than the chambers.
  * Install it before the application object exists:
  *
- *     QCoreApplication::setEventDispatcher(new sim::EpollDispatcher);
+ *     QCoreApplication::setEventDispatcher(new eventloop::EpollDispatcher);
  *
  * Timers are kept to the millisecond whatever their type. A notifier on a
  * descriptor that epoll cannot watch (a regular file) counts as always
  * ready, as poll() would report it.
  */
-#ifndef QUENTA_SIM_EPOLL_DISPATCHER_H
-#define QUENTA_SIM_EPOLL_DISPATCHER_H
+#ifndef QUENTA_EVENTLOOP_EPOLL_DISPATCHER_H
+#define QUENTA_EVENTLOOP_EPOLL_DISPATCHER_H
 
 #include <QAbstractEventDispatcher>
 #include <atomic>
@@ -24,7 +24,7 @@
 #include <unordered_map>
 #include <vector>
 
-namespace sim {
+namespace eventloop {
 
 class EpollDispatcher : public QAbstractEventDispatcher {
  public:
@@ -72,6 +72,6 @@ class EpollDispatcher : public QAbstractEventDispatcher {
   std::set<std::pair<qint64, int>> timerQueue_;  /* (due, id) */
 };
 
-}  // namespace sim
+}  // namespace eventloop
 
 #endif
