@@ -7,7 +7,7 @@ set -euo pipefail
 cd "$(dirname "$0")"
 build=build-run
 scripts/install-deps.sh build
-cmake -S . -B "$build" -G Ninja -DQUENTA_BENCH=OFF -DQUENTA_TESTS=OFF "$@" >/dev/null
+cmake -S . -B "$build" -G Ninja -DQUENTA_BENCH=OFF -DQUENTA_TESTS=OFF -DQUENTA_MAN_PAGES=OFF "$@" >/dev/null
 cmake --build "$build" -j "$(nproc)" --target quenta-ascii quenta-sim
 
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then

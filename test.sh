@@ -31,5 +31,5 @@ build_and_test build-asan -DQUENTA_SANITIZE=ON -DQUENTA_BENCH=OFF
 echo "== build-fuzz"
 CC=clang CXX=clang++ configure build-fuzz -DQUENTA_FUZZ=ON -DQUENTA_BENCH=OFF
 cmake --build build-fuzz -j "$jobs" --target \
-  fuzz_request_en fuzz_request_de fuzz_answer_en fuzz_answer_de fuzz_panelfile
+  fuzz_request fuzz_answer fuzz_values fuzz_panelfile
 ctest --test-dir build-fuzz -L fuzz -j "$jobs" --output-on-failure

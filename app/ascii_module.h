@@ -7,6 +7,7 @@
  *   sending.cpp     sending a command by hand, the catalogue ring
  *   cyclic.cpp      cyclic sending on the timer
  *   textpopup.cpp   the popup that shows one history line in full
+ *   language.cpp    the build's language and the interpreters in it
  */
 #ifndef QUENTA_ASCII_MODULE_H
 #define QUENTA_ASCII_MODULE_H
@@ -21,6 +22,12 @@
 #define ADDRESS_SIZE 31       /* the field IP holds at most 30 characters */
 #define TITLE_SIZE 128        /* the saved panel title */
 #define HISTORY_MAX 12        /* lines kept in each history list */
+
+/* The build's language (nonzero English, 0 German), and the interpreters
+ * of display.h in it. */
+extern const int englishUI;
+int DescribeCommand(const char *command, char *line, int mode);
+int DescribeAnswer(char *answer, char *line, int mode);
 
 /* Shared state. */
 extern int mainPanel;

@@ -93,6 +93,7 @@ struct Watch {
     xcb_window_t root = 0;
     int damageNotify = -1; /* the event code of DamageNotify; -1: the map alone */
     bool mapped = false;
+    xcb_rectangle_t window = {0, 0, 0, 0}; /* where the mapped window lies */
     bool painted = false;
 };
 
@@ -119,19 +120,42 @@ int WatchDrawing(xcb_connection_t *x, xcb_window_t root)
     return ext->first_event + XCB_DAMAGE_NOTIFY;
 }
 
+/* Where window lies on the screen, or an empty rectangle when it is gone. */
+xcb_rectangle_t Geometry(xcb_connection_t *x, xcb_window_t window)
+{
+    xcb_rectangle_t r = {0, 0, 0, 0};
+    if (xcb_get_geometry_reply_t *g = xcb_get_geometry_reply(x, xcb_get_geometry(x, window), NULL)) {
+        r = {g->x, g->y, g->width, g->height};
+        free(g);
+    }
+    return r;
+}
+
+/* True when a and b overlap. */
+bool Overlap(const xcb_rectangle_t &a, const xcb_rectangle_t &b)
+{
+    return a.x < b.x + b.width && b.x < a.x + a.width && a.y < b.y + b.height && b.y < a.y + a.height;
+}
+
 /* Takes the events that have arrived: the first map of a top-level window
  * that is not override-redirect, and, when drawing is watched, the first
- * drawing after it. Returns 1 when what is waited for has come, else 0. */
+ * drawing inside that window after it (the screen around it, where another
+ * window may be going away, does not count). Returns 1 when what is waited
+ * for has come, else 0. */
 int TakeEvents(xcb_connection_t *x, Watch *w)
 {
     while (xcb_generic_event_t *e = xcb_poll_for_event(x)) {
         const int type = e->response_type & 0x7f;
-        if (type == XCB_MAP_NOTIFY) {
+        if (type == XCB_MAP_NOTIFY && !w->mapped) {
             xcb_map_notify_event_t *m = (xcb_map_notify_event_t *)e;
-            if (m->event == w->root && !m->override_redirect)
+            if (m->event == w->root && !m->override_redirect) {
                 w->mapped = true;
+                if (w->damageNotify >= 0)
+                    w->window = Geometry(x, m->window);
+            }
         } else if (w->mapped && type == w->damageNotify) {
-            w->painted = true;
+            if (Overlap(((xcb_damage_notify_event_t *)e)->area, w->window))
+                w->painted = true;
         }
         free(e);
     }

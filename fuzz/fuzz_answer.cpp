@@ -1,7 +1,6 @@
 /*
- * fuzz_answer.cpp -- libFuzzer target for DescribeAnswer: any answer in any
- * mode, in the language this binary is linked with (english_ui.cpp).
- * Input layout: see fuzz_line.h.
+ * fuzz_answer.cpp -- libFuzzer target for DescribeAnswerIn: any answer in
+ * any mode, in English and in German. Input layout: see fuzz_line.h.
  */
 #include "fuzz_line.h"
 
@@ -16,15 +15,28 @@ static void CheckAnswerKept(const std::vector<char> &after, const std::vector<ch
     }
 }
 
+/* Runs the interpreter on a copy of answer in language english, checks
+ * the line and the copy, and returns the line; *after gets the copy. */
+static std::vector<char> Describe(const std::vector<char> &answer, int mode, int english,
+                                  std::vector<char> *after) {
+    *after = answer;
+    std::vector<char> line(DISPLAY_LINE_SIZE, fuzz_line::kMarker);
+    DescribeAnswerIn(after->data(), line.data(), mode, english);
+    CheckAnswerKept(*after, answer);
+    fuzz_line::CheckLine(line, answer.data(), mode);
+    return line;
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     if (size == 0)
         return 0;
     int mode = fuzz_line::ModeOf(data[0]);
     std::vector<char> answer = fuzz_line::TextOf(data, size);
-    std::vector<char> before = answer;
-    std::vector<char> line(DISPLAY_LINE_SIZE, fuzz_line::kMarker);
-    DescribeAnswer(answer.data(), line.data(), mode);
-    CheckAnswerKept(answer, before);
-    fuzz_line::CheckLine(line, before.data(), mode);
+    std::vector<char> afterEnglish, afterGerman;
+    std::vector<char> english = Describe(answer, mode, 1, &afterEnglish);
+    std::vector<char> german = Describe(answer, mode, 0, &afterGerman);
+    fuzz_line::CheckLanguagesAgree(english, german, mode);
+    if (afterEnglish != afterGerman)
+        fuzz_line::Fail("the languages cut the answer differently");
     return 0;
 }

@@ -1,7 +1,8 @@
 /*
  * fuzz_line.h -- what the fuzz targets check after every call of an
  * interpreter, beyond what the sanitizers see: the mode taken from the
- * first input byte, and the rules every display line keeps.
+ * first input byte, the rules every display line keeps, and that the two
+ * languages differ in the words of mode 2 only.
  *
  * Input layout: byte 0 chooses the mode ("0", "1", "2" and every byte
  * congruent to them modulo 4; the rest give values that are no mode), the
@@ -81,6 +82,18 @@ inline void CheckLine(const std::vector<char> &line, const char *text, int mode)
                 Fail("mode 0 group differs");
         }
     }
+}
+
+/* Checks the lines that mode made in English and in German: modes 0 and 1
+ * are the same bytes, and mode 2 writes in both languages or in neither
+ * (every letter with a sentence has one in each language). */
+inline void CheckLanguagesAgree(const std::vector<char> &english, const std::vector<char> &german,
+                                int mode) {
+    if (Untouched(english) != Untouched(german))
+        Fail("one language wrote a line, the other did not");
+    if (mode != DISPLAY_INTERPRETED && !Untouched(english) &&
+        strcmp(english.data(), german.data()) != 0)
+        Fail("modes 0 and 1 differ between the languages");
 }
 
 }  // namespace fuzz_line

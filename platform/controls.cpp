@@ -188,6 +188,34 @@ void ControlFilter::OnDoubleClick(QObject *watched, QMouseEvent *e)
     UiDispatch(panel_, control_, EVENT_COMMIT, 0, 0);
 }
 
+/* While a popup is open (a ring's list, a context menu) every key is the
+ * popup's: Esc closes it and must not operate the panel's Quit as well.
+ * A ring's list closes itself on Esc's shortcut override without claiming
+ * the key, so Qt would go on to the panel's shortcuts; claiming it here,
+ * before anyone else sees it, keeps them out. */
+class PopupKeyGuard : public QObject {
+public:
+    explicit PopupKeyGuard(QObject *parent) : QObject(parent) {}
+
+protected:
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        if (event->type() == QEvent::ShortcutOverride && QApplication::activePopupWidget())
+            event->accept();
+        return false;
+    }
+};
+
+/* Installs the one PopupKeyGuard of the application, once. */
+void GuardPopupKeys()
+{
+    static PopupKeyGuard *guard = nullptr;
+    if (!guard) {
+        guard = new PopupKeyGuard(qApp);
+        qApp->installEventFilter(guard);
+    }
+}
+
 /* A button text shows '&' literally instead of making a mnemonic. */
 QString ButtonText(const std::string &label)
 {
@@ -206,13 +234,15 @@ void CommitOn(UiPanel *p, int id, Sender *sender, Signal signal)
 
 QWidget *BuildButton(UiPanel *p, UiControl *c, int id)
 {
-    QPushButton *b = new QPushButton(ButtonText(c->desc.label), p->window);
+    QPushButton *b = c->desc.kind == CTRL_TOGGLE_BUTTON
+                         ? new ToggleButton(ButtonText(c->desc.label), p->window)
+                         : new QPushButton(ButtonText(c->desc.label), p->window);
     b->setAutoDefault(false);
-    b->setCheckable(c->desc.kind == CTRL_TOGGLE_BUTTON);
     b->setChecked(c->desc.intValue != 0);
     CommitOn(p, id, b, &QPushButton::clicked);
     const int key = ShortcutQtKey(c->desc.shortcutKey);
     if (key) {
+        GuardPopupKeys();
         QShortcut *s = new QShortcut(QKeySequence(key), p->window);
         s->setContext(Qt::WindowShortcut);
         const int handle = p->handle;

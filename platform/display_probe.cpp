@@ -1,15 +1,14 @@
 /*
  * display_probe.cpp -- whether Qt can open a display, told before Qt is
- * asked (its platform plugin aborts the process when it cannot connect),
- * and sending pending requests to the X server without running the event
- * loop. Exports UiDisplayUsable and UiFlushDisplay (uicore.h).
+ * asked (its platform plugin aborts the process when it cannot connect):
+ * an X server or a Wayland compositor is asked whether it answers.
+ * Exports UiDisplayUsable (uicore.h).
  */
 #include "uicore.h"
 
-#include <QApplication>
 #include <QDir>
 #include <QLibraryInfo>
-#include <QtGui/qguiapplication_platform.h>
+#include <QStringList>
 
 #include <dlfcn.h>
 
@@ -86,9 +85,32 @@ bool XDisplayReachable(const char *display)
     return ok;
 }
 
+/* True when a Wayland compositor answers where Qt's plugin will look:
+ * $WAYLAND_DISPLAY, or "wayland-0" when that is not set, in
+ * $XDG_RUNTIME_DIR. A socket handed down in $WAYLAND_SOCKET can be used
+ * once only, so it is taken on trust. Uses the client library of Qt's
+ * Wayland plugin, loaded at run time. */
+bool WaylandDisplayReachable()
+{
+    if (!qgetenv("WAYLAND_SOCKET").isEmpty())
+        return true;
+    using Connect = void *(*)(const char *);
+    using Disconnect = void (*)(void *);
+    void *lib = dlopen("libwayland-client.so.0", RTLD_NOW | RTLD_LOCAL);
+    if (!lib)
+        return false;
+    auto connect = reinterpret_cast<Connect>(dlsym(lib, "wl_display_connect"));
+    auto disconnect = reinterpret_cast<Disconnect>(dlsym(lib, "wl_display_disconnect"));
+    void *display = connect && disconnect ? connect(nullptr) : nullptr;
+    if (display)
+        disconnect(display);
+    dlclose(lib);
+    return display != nullptr;
+}
+
 /* True when Qt can start platform name without aborting, as far as can be
- * told beforehand: its plugin exists and, for X11 and Wayland, a server is
- * named (and for X11 answers). */
+ * told beforehand: its plugin exists and, for X11 and Wayland, a server
+ * answers. */
 bool PlatformUsable(const QString &name, char *argv[])
 {
     if (!PluginExists(name))
@@ -100,7 +122,7 @@ bool PlatformUsable(const QString &name, char *argv[])
         return display && *display && XDisplayReachable(display);
     }
     if (name.startsWith(QLatin1String("wayland")))
-        return !qgetenv("WAYLAND_DISPLAY").isEmpty();
+        return WaylandDisplayReachable();
     return true;
 }
 
@@ -112,22 +134,4 @@ bool UiDisplayUsable(char *argv[])
         if (PlatformUsable(name, argv))
             return true;
     return false;
-}
-
-/* Sends pending X11 requests (such as a cursor change) to the server, so
- * that they show without running the event loop. */
-void UiFlushDisplay(void)
-{
-#if QT_CONFIG(xcb)
-    auto *x11 = qApp->nativeInterface<QNativeInterface::QX11Application>();
-    if (!x11 || !x11->connection())
-        return;
-    void *lib = dlopen("libxcb.so.1", RTLD_NOW | RTLD_NOLOAD);
-    if (!lib)
-        return;
-    using Flush = int (*)(void *);
-    if (auto flush = reinterpret_cast<Flush>(dlsym(lib, "xcb_flush")))
-        flush(x11->connection());
-    dlclose(lib);
-#endif
 }

@@ -131,7 +131,10 @@ int SetWaitCursor(int on)
     else if (!on && g_waitCursor)
         QApplication::restoreOverrideCursor();
     g_waitCursor = on != 0;
-    UiFlushDisplay();
+    if (on)
+        UiPaintNow();
+    else
+        UiFlushDisplay();
     return 0;
 }
 

@@ -4,6 +4,7 @@
  * through the registered table and builds the window with its controls;
  * DisplayPanel, InstallPopup and DiscardPanel show and remove it; the panel
  * attributes; and, for tests, the widgets behind handles (platform_qt.h).
+ * Tab walks a panel's controls in reading order (TabOrder).
  */
 #include "platform_qt.h"
 #include "uicore.h"
@@ -67,6 +68,10 @@ int BuildPanel(const PanelDesc &d, const std::vector<CtrlCallbackPtr> &fns, UiPa
         p->controls[i].callback = fns[i];
         UiBuildControl(p, static_cast<int>(i) + 2);
     }
+    const std::vector<int> order = TabOrder(d);
+    for (size_t i = 1; i < order.size(); i++)
+        QWidget::setTabOrder(p->controls[static_cast<size_t>(order[i - 1] - 2)].widget,
+                             p->controls[static_cast<size_t>(order[i] - 2)].widget);
     /* A hidden window keeps the focus widget for when it shows. */
     if (d.activeControl && p->controls[d.activeControl - 2].widget)
         p->controls[d.activeControl - 2].widget->setFocus(Qt::OtherFocusReason);
@@ -223,6 +228,7 @@ int SetPanelAttribute(int panel, int attribute, const char *value)
         return UIE_INVALID_VALUE;
     const QByteArray title(value, static_cast<int>(strnlen(value, PLATFORM_TITLE_SIZE - 1)));
     p->window->setWindowTitle(QString::fromLatin1(title));
+    UiFlushDisplay();
     return 0;
 }
 

@@ -77,6 +77,11 @@ int ParsePanelFile(const QByteArray &json, std::vector<PanelDesc> *panels, std::
 /* Returns the panel whose number is number, or NULL. */
 const PanelDesc *FindPanelDesc(const std::vector<PanelDesc> &panels, int number);
 
+/* Returns the IDs of the controls of d that take the keyboard focus, in
+ * the order Tab walks them: from top left to bottom right as the window
+ * reads (taborder.cpp), whatever their order in the file. */
+std::vector<int> TabOrder(const PanelDesc &d);
+
 /* keyCode: a VAL_* code as stored in ATTR_SHORTCUT_KEY. Returns the Qt key
  * (Qt::Key) it stands for, or 0. */
 int ShortcutQtKey(int keyCode);

@@ -195,7 +195,10 @@ int ResetTextBox(int panel, int control, const char *text);
 /* ---- Cursor and timers. ----
  * SetWaitCursor(1) shows the wait cursor over the whole application until
  *   SetWaitCursor(0) (one call ends any number of SetWaitCursor(1)); the
- *   change shows at once, without running the event loop.
+ *   change shows at once, without running the event loop. As it comes
+ *   before a blocking call, SetWaitCursor(1) also puts every shown panel on
+ *   the screen as it stands (a panel shown a moment ago is waited for and
+ *   painted); no callback runs meanwhile.
  * Suspend/ResumeTimerCallbacks stop and restart the ticks of every timer
  *   control; resuming starts a fresh interval. */
 int SetWaitCursor(int on);

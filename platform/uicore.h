@@ -6,12 +6,14 @@
  *
  *   engine.cpp     start-up, callback table, panel table, dispatch, call
  *                  guard, event loop, timers, wait cursor
- *   display_probe.cpp  whether a display can be opened; flushing X requests
+ *   display_probe.cpp  whether a display can be opened
+ *   onscreen.cpp   painting and flushing to the display before a blocking call
  *   panel.cpp      loading, showing and discarding panels; panel attributes
  *   controls.cpp   building each kind of control and wiring its events
  *   ctrlvalues.cpp values and attributes of controls, the keyboard focus
  *   lists.cpp      the items of list controls through one interface (lists.h)
- *   widgets.cpp    the panel window, LED, ring slide, Latin-1 validator
+ *   widgets.cpp    the panel window, LED, toggle button, ring slide, text
+ *                  message, Latin-1 validator
  */
 #ifndef QUENTA_UICORE_H
 #define QUENTA_UICORE_H
@@ -67,11 +69,6 @@ bool UiInCall(void);
  * without aborting, as far as can be told beforehand (display_probe.cpp). */
 bool UiDisplayUsable(char *argv[]);
 
-/* Sends pending X11 requests (such as a cursor change) to the server, so
- * that they show without running the event loop; nothing on other
- * platforms. */
-void UiFlushDisplay(void);
-
 /* Returns true once InitRuntimeEngine has succeeded. */
 bool UiReady(void);
 
@@ -104,6 +101,15 @@ void UiApplyTimer(UiControl *c);
 
 /* Builds the widgets of control id of p inside p->window (controls.cpp). */
 void UiBuildControl(UiPanel *p, int id);
+
+/* Sends the requests Qt has queued for the display server (a title, a
+ * cursor) now, without running the event loop (onscreen.cpp). */
+void UiFlushDisplay(void);
+
+/* Paints every shown window now, once the window system shows it (waiting
+ * for that within bounds), and flushes: for the moment before the program
+ * blocks. Runs no callback. */
+void UiPaintNow(void);
 
 /* Copies text into dest, cut to bound bytes, and adds the NUL. */
 void UiCopyOut(const std::string &text, size_t bound, char *dest);

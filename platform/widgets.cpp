@@ -1,6 +1,6 @@
 /*
- * widgets.cpp -- PanelWindow, LedWidget, RingSlide and Latin1Validator
- * (widgets.h; TextMessage is whole there).
+ * widgets.cpp -- PanelWindow, LedWidget, ToggleButton, RingSlide and
+ * Latin1Validator (widgets.h; TextMessage is whole there).
  */
 #include "widgets.h"
 #include "uicore.h"
@@ -14,6 +14,8 @@
 #include <QSlider>
 #include <QStandardItemModel>
 #include <QStyle>
+#include <QStyleOptionButton>
+#include <QStylePainter>
 
 /* ---- PanelWindow ---- */
 
@@ -31,6 +33,28 @@ void PanelWindow::closeEvent(QCloseEvent *event)
     if (p && p->closeControl)
         UiDispatch(handle_, p->closeControl, EVENT_COMMIT, 0, 0);
 }
+
+/* ---- Lamps ---- */
+
+namespace {
+
+const QColor kLitFace(150, 230, 125);   /* face of a toggle button that is in */
+
+/* Paints a round lamp of diameter d centred in area: green and glowing
+ * when on, dark when off. */
+void PaintLamp(QPainter *painter, const QRectF &area, qreal d, bool on)
+{
+    const QRectF lamp(area.center() - QPointF(d / 2, d / 2), QSizeF(d, d));
+    QRadialGradient glow(lamp.center() - QPointF(d / 6, d / 6), d / 1.5);
+    glow.setColorAt(0, on ? QColor(190, 255, 160) : QColor(70, 85, 70));
+    glow.setColorAt(1, on ? QColor(30, 170, 30) : QColor(20, 35, 20));
+    painter->setRenderHint(QPainter::Antialiasing);
+    painter->setBrush(glow);
+    painter->setPen(QPen(QColor(40, 40, 40), 1.2));
+    painter->drawEllipse(lamp);
+}
+
+}  // namespace
 
 /* ---- LedWidget ---- */
 
@@ -50,15 +74,32 @@ void LedWidget::setOn(bool on)
 void LedWidget::paintEvent(QPaintEvent *)
 {
     QPainter painter(this);
-    painter.setRenderHint(QPainter::Antialiasing);
-    const qreal d = qMin(width(), height()) - 2.0;
-    const QRectF lamp((width() - d) / 2, (height() - d) / 2, d, d);
-    QRadialGradient glow(lamp.center() - QPointF(d / 6, d / 6), d / 1.5);
-    glow.setColorAt(0, on_ ? QColor(190, 255, 160) : QColor(70, 85, 70));
-    glow.setColorAt(1, on_ ? QColor(30, 170, 30) : QColor(20, 35, 20));
-    painter.setBrush(glow);
-    painter.setPen(QPen(QColor(40, 40, 40), 1.2));
-    painter.drawEllipse(lamp);
+    PaintLamp(&painter, rect(), qMin(width(), height()) - 2.0, on_);
+}
+
+/* ---- ToggleButton ---- */
+
+ToggleButton::ToggleButton(const QString &text, QWidget *parent) : QPushButton(text, parent)
+{
+    setCheckable(true);
+}
+
+/* The style draws the face (green when in) and the text beside the lamp;
+ * the lamp sits in a square at the left end. */
+void ToggleButton::paintEvent(QPaintEvent *)
+{
+    QStylePainter painter(this);
+    QStyleOptionButton option;
+    initStyleOption(&option);
+    if (isChecked()) {
+        option.palette.setColor(QPalette::Button, kLitFace);
+        option.palette.setColor(QPalette::ButtonText, Qt::black);
+    }
+    painter.drawControl(QStyle::CE_PushButtonBevel, option);
+    const int side = height();
+    option.rect.setLeft(option.rect.left() + side);
+    painter.drawControl(QStyle::CE_PushButtonLabel, option);
+    PaintLamp(&painter, QRectF(0, 0, side, side), side * 0.55, isChecked());
 }
 
 /* ---- RingSlide ---- */

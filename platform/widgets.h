@@ -1,13 +1,15 @@
 /*
  * widgets.h -- the few widgets Qt does not have ready: the panel window
  * (which turns a window-manager close into a commit of its close control),
- * the LED lamp, the ring slide (a slider with a label at each position),
- * the text message and the validator that keeps text fields to Latin-1.
+ * the LED lamp, the toggle button that lights up when on, the ring slide
+ * (a slider with a label at each position), the text message and the
+ * validator that keeps text fields to Latin-1.
  */
 #ifndef QUENTA_WIDGETS_H
 #define QUENTA_WIDGETS_H
 
 #include <QLabel>
+#include <QPushButton>
 #include <QValidator>
 #include <QWidget>
 
@@ -44,6 +46,18 @@ protected:
 
 private:
     bool on_ = false;
+};
+
+/* A push button that stays in or out. In, it is lit: a green lamp at its
+ * left and a green face; out, the lamp is dark and the face plain, so the
+ * state shows at a glance in any style and language. */
+class ToggleButton : public QPushButton {
+    Q_OBJECT
+public:
+    ToggleButton(const QString &text, QWidget *parent);
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
 };
 
 /* A vertical slider with one position per item, the first at the top, and

@@ -3,9 +3,10 @@
  * from it, into the line that the history lists show.
  *
  * Display modes: 0 every byte as "0x%02X ", 1 the text unchanged, 2 a
- * plain-language sentence in the language chosen by englishUI. Texts are
- * single-byte Latin-1, NUL-terminated. Plain C++ with no Qt: tests,
- * benchmarks and fuzzers link this library alone.
+ * plain-language sentence in the language the caller asks for. Texts are
+ * single-byte Latin-1, NUL-terminated. Plain C++ with no Qt and no global
+ * input: tests, benchmarks and fuzzers link this library alone, and one
+ * program may show both languages.
  */
 #ifndef QUENTA_DISPLAY_H
 #define QUENTA_DISPLAY_H
@@ -16,19 +17,16 @@
 #define DISPLAY_RAW 1
 #define DISPLAY_INTERPRETED 2
 
-/* Nonzero: English sentences; 0: German. Defined by the program from the
- * build flag, and by each test program for the language it checks. */
-extern const int englishUI;
-
 /* Both take a NUL-terminated text of any length, a line buffer of
- * DISPLAY_LINE_SIZE bytes and a mode. They write a NUL-terminated line that
+ * DISPLAY_LINE_SIZE bytes, a mode and the language (english nonzero:
+ * English sentences; 0: German). They write a NUL-terminated line that
  * never exceeds the buffer (mode 0 stops at the last whole group that
  * fits: 511 bytes), or leave the buffer untouched when mode is none of the
  * three or when mode 2 has no sentence for the text's first byte. Nothing
  * beyond the text's terminator is read or written. Both return 0. */
-int DescribeCommand(const char *command, char *line, int mode);
+int DescribeCommandIn(const char *command, char *line, int mode, int english);
 /* May end a field by writing a NUL into the answer (at 8 for "A" with one
  * channel and for "U", at 3 for "o"), only where that lies inside it. */
-int DescribeAnswer(char *answer, char *line, int mode);
+int DescribeAnswerIn(char *answer, char *line, int mode, int english);
 
 #endif

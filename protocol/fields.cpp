@@ -1,7 +1,7 @@
 /*
  * fields.cpp -- readers for the fixed positions of commands and answers,
- * and the writers of the display line. Exports FieldChar, FieldText,
- * FieldReal, FieldInt, FieldIntBefore, FieldCopy, LineCopy, LinePrintf,
+ * and the writers of the display line. Exports FieldReal, FieldInt,
+ * FieldIntBefore, FieldRealBefore, FieldCopy, LineCopy, LinePrintf,
  * LinePrintfDecimal and LineClock (fields.h).
  */
 #include "fields.h"
@@ -17,12 +17,10 @@
 
 #include <charconv>
 
-char FieldChar(const char *text, size_t len, size_t pos) {
-    return pos < len ? text[pos] : '\0';
-}
-
-const char *FieldText(const char *text, size_t len, size_t pos) {
-    return pos <= len ? text + pos : text + len;
+/* The C locale, made once; (locale_t)0 if it could not be made. */
+static locale_t CLocale(void) {
+    static const locale_t c = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(0));
+    return c;
 }
 
 /* s: text after the white space and the sign. Returns 1 when a decimal
@@ -48,9 +46,13 @@ double FieldReal(const char *text, size_t len, size_t pos) {
     std::from_chars_result r = std::from_chars(digits, text + len, value,
                                                std::chars_format::general);
     /* Beyond the range of a double: the standard conversion's infinity or
-     * underflow value. */
-    if (r.ec == std::errc::result_out_of_range)
-        return strtod(s, nullptr);
+     * underflow value, read in the C locale, since the program's locale
+     * may have a comma for the point. glibc makes the C locale without
+     * allocating, so the plain conversion is only a last resort. */
+    if (r.ec == std::errc::result_out_of_range) {
+        locale_t c = CLocale();
+        return c ? strtod_l(s, nullptr, c) : strtod(s, nullptr);
+    }
     return *s == '-' ? -value : value;
 }
 
@@ -69,6 +71,12 @@ int FieldIntBefore(const char *text, size_t len, size_t pos, size_t end) {
     char field[FIELD_SHORT_MAX + 1];
     FieldCopy(field, sizeof field, text, len, pos, end > pos ? end - pos : 0);
     return FieldInt(field, strlen(field), 0);
+}
+
+double FieldRealBefore(const char *text, size_t len, size_t pos, size_t end) {
+    char field[FIELD_SHORT_MAX + 1];
+    FieldCopy(field, sizeof field, text, len, pos, end > pos ? end - pos : 0);
+    return FieldReal(field, strlen(field), 0);
 }
 
 void FieldCopy(char *out, size_t outSize, const char *text, size_t len,
@@ -94,18 +102,12 @@ int LinePrintf(char *line, const char *format, ...) {
     return n;
 }
 
-void LineClock(char *line, const char *format, const char *text, size_t len) {
+void LineClock(char *line, const char *format, const char *text, size_t len, size_t first) {
     char c[12];
     for (size_t i = 0; i < sizeof c; i++)
-        c[i] = FieldChar(text, len, i + 1);
+        c[i] = FieldChar(text, len, first + i);
     LinePrintf(line, format, c[0], c[1], c[2], c[3], c[4], c[5], c[6], c[7],
                c[8], c[9], c[10], c[11]);
-}
-
-/* The C locale, made once; (locale_t)0 if it could not be made. */
-static locale_t CLocale(void) {
-    static const locale_t c = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(0));
-    return c;
 }
 
 int LinePrintfDecimal(char *line, const char *format, ...) {

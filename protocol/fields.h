@@ -22,24 +22,32 @@
 int DescribeBytes(const char *text, char *line, int mode);
 
 /* The byte at pos, or NUL when pos is at or past the terminator. */
-char FieldChar(const char *text, size_t len, size_t pos);
+inline char FieldChar(const char *text, size_t len, size_t pos) {
+    return pos < len ? text[pos] : '\0';
+}
 
 /* The text from pos to the terminator; "" when pos is past it. */
-const char *FieldText(const char *text, size_t len, size_t pos);
+inline const char *FieldText(const char *text, size_t len, size_t pos) {
+    return pos <= len ? text + pos : text + len;
+}
 
 /* Decimal number from pos: leading white space, an optional sign, digits
  * with an optional point and fraction, an optional exponent; reading stops
- * at the first byte that does not fit. No number reads as 0.0. */
+ * at the first byte that does not fit. No number reads as 0.0. The point
+ * is "." whatever locale the program has set; beyond the range of a double
+ * the value is infinite or zero, with its sign. */
 double FieldReal(const char *text, size_t len, size_t pos);
 
 /* Whole number from pos: leading white space, an optional sign, digits.
  * No digits read as 0; values beyond the 32-bit range are clamped to it. */
 int FieldInt(const char *text, size_t len, size_t pos);
 
-/* Like FieldInt, but the number ends before position end whatever stands
- * there. The field [pos, end) is at most FIELD_SHORT_MAX bytes long. */
+/* Like FieldInt and FieldReal, but the number ends before position end
+ * whatever stands there; nothing is written into text. The field
+ * [pos, end) is at most FIELD_SHORT_MAX bytes long. */
 #define FIELD_SHORT_MAX 15
 int FieldIntBefore(const char *text, size_t len, size_t pos, size_t end);
+double FieldRealBefore(const char *text, size_t len, size_t pos, size_t end);
 
 /* Copies at most count bytes from pos (fewer where the terminator comes
  * first) into out, of size outSize > count, and terminates it. */
@@ -56,8 +64,9 @@ int LinePrintf(char *line, const char *format, ...)
     __attribute__((format(printf, 2, 3)));
 
 /* Writes a clock sentence: format takes twelve "%c", filled with the bytes
- * at positions 1 to 12 of text (day, month, year, hour, minute, second). */
-void LineClock(char *line, const char *format, const char *text, size_t len)
+ * at positions first to first + 11 of text (day, month, year, hour,
+ * minute, second). */
+void LineClock(char *line, const char *format, const char *text, size_t len, size_t first)
     __attribute__((format(printf, 2, 0)));
 
 /* As LinePrintf, for sentences with decimals ("%5.1f", "%6.1f", "%7.2f"):

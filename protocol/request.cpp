@@ -1,7 +1,7 @@
 /*
  * request.cpp -- the request interpreter: turns one command sent to the
- * chamber into the line of the sent-history list. Exports DescribeCommand
- * (display.h).
+ * chamber into the line of the sent-history list. Exports
+ * DescribeCommandIn (display.h).
  *
  * Command layout: the letter at 0 (upper case reads, lower case sets), the
  * channel at 1, a blank at 2 where values follow, the values from 3.
@@ -15,97 +15,97 @@
 
 /* "A": position 1 "a" reads all analogue channels, anything else is the
  * channel read. */
-static void ReadValues(const char *cmd, size_t len, char *line) {
+static void ReadValues(const char *cmd, size_t len, int english, char *line) {
     char channel = FieldChar(cmd, len, 1);
     if (channel == 'a') {
-        LineCopy(line, englishUI ? "Read all actual/set values"
+        LineCopy(line, english ? "Read all actual/set values"
                                  : "Lesen aller Ist-/Sollwerte");
         return;
     }
-    LinePrintf(line, englishUI ? "Read actual value of channel %c."
+    LinePrintf(line, english ? "Read actual value of channel %c."
                                : "Lesen der Ist-/Sollwerte des Kanal %c.",
                channel);
 }
 
 /* "a0 030.0": channel at 1, set value from 3. */
-static void SetValue(const char *cmd, size_t len, char *line) {
-    LinePrintfDecimal(line, englishUI ? "Adjust setvalue of channel %c to %5.1f."
+static void SetValue(const char *cmd, size_t len, int english, char *line) {
+    LinePrintfDecimal(line, english ? "Adjust setvalue of channel %c to %5.1f."
                                       : "Sollwert von Kanal %c auf %5.1f \xE4" "ndern.",
                       FieldChar(cmd, len, 1), FieldReal(cmd, len, 3));
 }
 
 /* "d0 05.48": channel at 1, rate of falling ramps from 3. */
-static void SetRampDown(const char *cmd, size_t len, char *line) {
-    LinePrintfDecimal(line, englishUI
+static void SetRampDown(const char *cmd, size_t len, int english, char *line) {
+    LinePrintfDecimal(line, english
                           ? "Adjust ramprate for ramp down of channel %c to %7.2f."
                           : "Gradient f\xFC" "r fallende Rampe des Kanal %c auf %7.2f \xE4" "ndern.",
                       FieldChar(cmd, len, 1), FieldReal(cmd, len, 3));
 }
 
 /* "u0 03.50": channel at 1, rate of rising ramps from 3. */
-static void SetRampUp(const char *cmd, size_t len, char *line) {
-    LinePrintfDecimal(line, englishUI
+static void SetRampUp(const char *cmd, size_t len, int english, char *line) {
+    LinePrintfDecimal(line, english
                           ? "Adjust ramprate for ramp up of channel %c to %7.2f."
                           : "Gradient f\xFC" "r steigende Rampe des Kanal %c auf %7.2f \xE4" "ndern.",
                       FieldChar(cmd, len, 1), FieldReal(cmd, len, 3));
 }
 
 /* "g0 -80.0 190.0": channel at 1, minimum from 3, maximum from 9. */
-static void SetLimits(const char *cmd, size_t len, char *line) {
-    LinePrintfDecimal(line, englishUI
+static void SetLimits(const char *cmd, size_t len, int english, char *line) {
+    LinePrintfDecimal(line, english
                           ? "Set manual limits of channel %c: min = %5.1f, max = %5.1f."
                           : "Manuale Grenzwerte von Kanal %c stellen: Min = %5.1f, Max = %5.1f.",
                       FieldChar(cmd, len, 1), FieldReal(cmd, len, 3), FieldReal(cmd, len, 9));
 }
 
 /* "l0" unlocks the keyboard, "l2" locks it at level 2. */
-static void SetLock(const char *cmd, size_t len, char *line) {
+static void SetLock(const char *cmd, size_t len, int english, char *line) {
     char level = FieldChar(cmd, len, 1);
     if (level == '0') {
-        LineCopy(line, englishUI ? "Enable Keyboard" : "Tastatur freigeben");
+        LineCopy(line, english ? "Enable Keyboard" : "Tastatur freigeben");
         return;
     }
-    LinePrintf(line, englishUI ? "Disable Keyboard level:%c"
+    LinePrintf(line, english ? "Disable Keyboard level:%c"
                                : "Tastatursperre auf Level %c setzen.",
                level);
 }
 
 /* "o10 1": index in positions 1 and 2 only, state at 4. */
-static void SetFurtherDigital(const char *cmd, size_t len, char *line) {
-    LinePrintf(line, englishUI ? "Adjust digital channel %02d to %c"
+static void SetFurtherDigital(const char *cmd, size_t len, int english, char *line) {
+    LinePrintf(line, english ? "Adjust digital channel %02d to %c"
                                : "Setzt Digitalkanal %02d auf %c",
                FieldIntBefore(cmd, len, 1, 3), FieldChar(cmd, len, 4));
 }
 
 /* "p001" starts program 1, "p000" stops; the number is read from 1, so
  * that "p012" starts program 12. */
-static void StartProgram(const char *cmd, size_t len, char *line) {
+static void StartProgram(const char *cmd, size_t len, int english, char *line) {
     int program = FieldInt(cmd, len, 1);
     if (program == 0) {
-        LineCopy(line, englishUI ? "Stop Programme" : "Program beenden");
+        LineCopy(line, english ? "Stop Programme" : "Program beenden");
         return;
     }
-    LinePrintf(line, englishUI ? "Start Programme No.:%d" : "Starte Program Nr.:%d",
+    LinePrintf(line, english ? "Start Programme No.:%d" : "Starte Program Nr.:%d",
                program);
 }
 
 /* "s1 0": digital channel at 1, state at 3. */
-static void SetDigital(const char *cmd, size_t len, char *line) {
-    LinePrintf(line, englishUI ? "Adjust digital channel %c to %c"
+static void SetDigital(const char *cmd, size_t len, int english, char *line) {
+    LinePrintf(line, english ? "Adjust digital channel %c to %c"
                                : "Setze digital Kanal %c auf %c",
                FieldChar(cmd, len, 1), FieldChar(cmd, len, 3));
 }
 
 /* "t131009123000": day, month, year, hour, minute, second at 1 to 12. */
-static void SetClock(const char *cmd, size_t len, char *line) {
-    LineClock(line, englishUI
+static void SetClock(const char *cmd, size_t len, int english, char *line) {
+    LineClock(line, english
                   ? "Adjust clock of chamber: date:%c%c.%c%c.%c%c  time:%c%c:%c%c:%c%c"
                   : "Uhr der Anlage einstellen auf: Datum:%c%c.%c%c.%c%c  Zeit:%c%c:%c%c:%c%c",
-              cmd, len);
+              cmd, len, 1);
 }
 
 /* "H01", "I0", "M02 001", "R0", "i0 Ready", "m0 230.0": the command itself. */
-static void Verbatim(const char *cmd, size_t, char *line) {
+static void Verbatim(const char *cmd, size_t, int, char *line) {
     DescribeBytes(cmd, line, DISPLAY_RAW);
 }
 
@@ -114,7 +114,7 @@ static void Verbatim(const char *cmd, size_t, char *line) {
  * one. */
 struct CommandForm {
     char letter;
-    void (*write)(const char *cmd, size_t len, char *line);
+    void (*write)(const char *cmd, size_t len, int english, char *line);
     const char *english;
     const char *german;
 };
@@ -157,19 +157,20 @@ static constexpr CommandForm kForms[] = {
 
 static constexpr LetterIndex kIndex = IndexLetters(kForms);
 
-/* Mode 2: the sentence for cmd, in the language of englishUI. Letters
- * outside "A" to "u" and letters without a form leave line as it was. */
-static void InterpretCommand(const char *cmd, char *line) {
+/* Mode 2: the sentence for cmd, in English (english nonzero) or German.
+ * Letters outside "A" to "u" and letters without a form leave line as it
+ * was. */
+static void InterpretCommand(const char *cmd, int english, char *line) {
     int at = FindLetter(kIndex, cmd);
     if (at < 0)
         return;
     const CommandForm &form = kForms[at];
     size_t len = strlen(cmd);
     if (form.write != nullptr) {
-        form.write(cmd, len, line);
+        form.write(cmd, len, english, line);
         return;
     }
-    const char *sentence = englishUI ? form.english : form.german;
+    const char *sentence = english ? form.english : form.german;
     if (strchr(sentence, '%') != nullptr)
         LinePrintf(line, sentence, FieldChar(cmd, len, 1));
     else
@@ -177,14 +178,15 @@ static void InterpretCommand(const char *cmd, char *line) {
 }
 
 /* command: NUL-terminated command, any length; line: DISPLAY_LINE_SIZE
- * bytes; mode: DISPLAY_HEX, DISPLAY_RAW or DISPLAY_INTERPRETED. Writes the
- * display line, or leaves line untouched for any other mode and for
- * commands that mode 2 does not know. Returns 0. */
-int DescribeCommand(const char *command, char *line, int mode) {
+ * bytes; mode: DISPLAY_HEX, DISPLAY_RAW or DISPLAY_INTERPRETED; english:
+ * nonzero for English sentences, 0 for German. Writes the display line, or
+ * leaves line untouched for any other mode and for commands that mode 2
+ * does not know. Returns 0. */
+int DescribeCommandIn(const char *command, char *line, int mode, int english) {
     if (command == nullptr || line == nullptr)
         return 0;
     if (mode == DISPLAY_INTERPRETED)
-        InterpretCommand(command, line);
+        InterpretCommand(command, english, line);
     else
         DescribeBytes(command, line, mode);
     return 0;

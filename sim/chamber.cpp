@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <limits>
 
 namespace sim {
@@ -19,6 +20,8 @@ constexpr double kForever = std::numeric_limits<double>::infinity();
 /* Bounds the steps of one advance; a test program has few events. */
 constexpr int kMaxStepsPerAdvance = 100000;
 constexpr double kEpsilon = 1e-9;
+/* "SIM-" and up to ten digits, with the NUL. */
+constexpr int kPlcNumberSize = 16;
 
 std::vector<TestProgram> storedPrograms() {
   return {
@@ -40,19 +43,36 @@ double approach(double value, double goal, double step) {
   return std::max(goal, value - step);
 }
 
+/* "SIM-" and the chamber's number (index + 1), at least four digits. */
+std::string PlcNumber(int index) {
+  char text[kPlcNumberSize];
+  snprintf(text, sizeof text, "SIM-%04d", index + 1);
+  return text;
+}
+
 }  // namespace
 
-Chamber::Chamber(MillisecondClock clock, double speed, int64_t wallSeconds)
+AnalogChannel StartChannel(int k, int index) {
+  if (k == 0) {
+    double offset = (index % 100) / 10.0;
+    return {22.0 + offset, 25.0, 1.0, 1.0, -70.0, 180.0, 22.0 + offset};
+  }
+  if (k == 1) {
+    double offset = (index % 50) / 10.0;
+    return {45.0 + offset, 50.0, 2.0, 2.0, 10.0, 98.0, 45.0 + offset};
+  }
+  return {0.0, 0.0, kNoRamp, kNoRamp, 0.0, 100.0, 0.0};
+}
+
+Chamber::Chamber(MillisecondClock clock, double speed, int64_t wallSeconds, int index)
     : clock_(std::move(clock)),
       speed_(speed > 0 ? speed : 1.0),
       lastMs_(clock_()),
       wallSeconds_(static_cast<double>(wallSeconds)),
-      channels_{{22.0, 25.0, 1.0, 1.0, -70.0, 180.0, 22.0},
-                {45.0, 50.0, 2.0, 2.0, 10.0, 98.0, 45.0},
-                {0.0, 0.0, kNoRamp, kNoRamp, 0.0, 100.0, 0.0},
-                {0.0, 0.0, kNoRamp, kNoRamp, 0.0, 100.0, 0.0},
-                {0.0, 0.0, kNoRamp, kNoRamp, 0.0, 100.0, 0.0}},
-      programs_(storedPrograms()) {}
+      programs_(storedPrograms()),
+      plcNumber_(PlcNumber(std::max(0, index))) {
+  for (int k = 0; k < kAnalogChannels; k++) channels_[k] = StartChannel(k, std::max(0, index));
+}
 
 /* Brings the chamber up to the clock's present. A clock that goes back
  * moves nothing until it passes the latest time seen. Runs even when no

@@ -44,10 +44,10 @@ constexpr int kExternalValues = 3;
 constexpr int kInfoTexts = 2;
 /* How close the temperature must come to its set value to end a wait. */
 constexpr double kWaitTolerance = 0.5;
-/* Software versions: PLC (two characters), controller (four), PLC number. */
+/* Software versions: PLC (two characters), controller (four). The PLC
+ * number is the chamber's own: SIM- and its number in the fleet. */
 constexpr const char *kPlcVersion = "05";
 constexpr const char *kControllerVersion = "3.23";
-constexpr const char *kPlcNumber = "SIM-0001";
 
 struct AnalogChannel {
   double actual;
@@ -89,12 +89,21 @@ struct ProgramStatus {
 
 using MillisecondClock = std::function<int64_t()>;
 
+/* Channel k (0 to kAnalogChannels - 1) as chamber index (>= 0) of a fleet
+ * starts: temperature and humidity a tenth of a degree and of a percent
+ * apart from one chamber to the next (repeating after 100 and 50), so that
+ * chambers tell apart; chamber 0 has the values of a lone chamber. */
+AnalogChannel StartChannel(int k, int index);
+
 class Chamber {
  public:
   /* clock: milliseconds of any monotonic origin; speed > 0; wallSeconds:
    * the chamber clock at the start, seconds since 1970-01-01 00:00:00 read
-   * as the chamber's local time. The chamber starts switched on. */
-  Chamber(MillisecondClock clock, double speed, int64_t wallSeconds);
+   * as the chamber's local time; index: the chamber's place in a fleet,
+   * from 0. Chamber 0 starts as a lone chamber does; each further one from
+   * actual and ambient values of its own (see StartChannel()). The chamber
+   * starts switched on. */
+  Chamber(MillisecondClock clock, double speed, int64_t wallSeconds, int index = 0);
 
   AnalogChannel channel(int k);
   int64_t clockSeconds();
@@ -104,6 +113,7 @@ class Chamber {
   bool digital(int index);
   ProgramStatus program();
   std::vector<PendingError> errors();
+  const std::string &plcNumber() const { return plcNumber_; }
   const std::vector<TestProgram> &programs() const { return programs_; }
   const TestProgram *findProgram(int number) const;
   double externalValue(int index) const { return external_[index]; }
@@ -158,6 +168,7 @@ class Chamber {
   std::vector<PendingError> errors_;
   int nextErrorNumber_ = 1;
   std::vector<TestProgram> programs_;
+  std::string plcNumber_;
   Run run_;
   double external_[kExternalValues] = {};
   std::string info_[kInfoTexts];

@@ -1,23 +1,68 @@
 /*
  * main.cpp -- quenta-sim, a simulated climate test chamber that speaks the
  * Quenta ASCII protocol over TCP, for trying the test program without a
- * chamber. Reads its options (see --help), builds the chamber and the
- * server, prints one line saying where it listens, and runs until killed.
- * Exit code 2 for a bad option, 1 when it cannot listen.
+ * chamber, or a fleet of them for testing a monitor at lab scale. Reads its
+ * options (see --help), builds the chambers and their servers, prints one
+ * line saying where they listen, carries out control commands from
+ * standard input, and runs until killed. Exit code 2 for a bad option, 1
+ * when it cannot listen.
  */
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QElapsedTimer>
 #include <QTimeZone>
+#include <csignal>
 #include <cstdio>
+#include <fcntl.h>
+#include <unistd.h>
 
-#include "chamber.h"
-#include "server.h"
+#include "control_input.h"
+#include "epoll_dispatcher.h"
+#include "fleet.h"
 
 namespace {
 
+constexpr const char *kDescription =
+    "Simulated climate test chamber speaking the Quenta ASCII protocol.\n"
+    "Answers every command of the test program's catalogue; an unknown or\n"
+    "malformed command gets no answer and one line on standard error.\n"
+    "\n"
+    "With --chambers N it simulates N independent chambers in one process:\n"
+    "chamber K (from 1) listens on the K-th ordinary address counted from\n"
+    "--listen, skipping addresses that end in .0 or .255 (127.0.1.1,\n"
+    "127.0.1.2, ..., 127.0.1.254, 127.0.2.1, ...). Each has its own model;\n"
+    "chamber K answers C with PLC number SIM-K (four digits at least) and\n"
+    "starts (K-1) mod 100 tenths above 22.0 degrees and (K-1) mod 50 tenths\n"
+    "above 45.0 percent. The fault options apply to every chamber at start.\n"
+    "\n"
+    "Control commands, one per line on standard input, change chambers at\n"
+    "run time; K is a chamber's number, its address, or all:\n"
+    "  down K       stop listening and reset its connections (refused)\n"
+    "  up K         listen again, with the same model\n"
+    "  silent K     read commands and carry them out, never answer\n"
+    "  slow K MS    answer MS milliseconds late (0 to 600000)\n"
+    "  garbage K    answer with 2 to 600 random bytes, among them a NUL and\n"
+    "               one from 0x80 to 0xFF\n"
+    "  close K      close the connection after each answer\n"
+    "  normal K     no faults at all (also none from the options), and up\n"
+    "Faults add up until normal. Each line gets one line on standard output:\n"
+    "\"ok \" and the command, or \"error \", the command, \": \" and why.\n"
+    "The end of standard input does not stop the simulator.\n"
+    "\n"
+    "On start it prints where it listens, for example \"quenta-sim listening\n"
+    "on 127.0.1.1 to 127.0.4.235 port 1080 (1000 chambers, speed 1)\". With\n"
+    "--verbose each connect, command, answer and close is one line on\n"
+    "standard output: the time, with more than one chamber the chamber's\n"
+    "address, the client's address:port, then \"connected\", \"<< \" and the\n"
+    "command, \">> \" and the answer (bytes outside printable ASCII as \\xNN),\n"
+    "or \"closed\". Refused commands are logged on standard error.\n"
+    "\n"
+    "Exit status: 2 for a bad option, 1 when a chamber cannot listen or the\n"
+    "process may not open enough files for the chambers.";
+
 struct Settings {
+  int chambers = 1;
   QHostAddress address;
   quint16 port = 1080;
   double speed = 1.0;
@@ -27,16 +72,18 @@ struct Settings {
 };
 
 void AddOptions(QCommandLineParser &parser) {
-  parser.setApplicationDescription(
-      "Simulated climate test chamber speaking the Quenta ASCII protocol.\n"
-      "Answers every command of the test program's catalogue; an unknown or\n"
-      "malformed command gets no answer and one line on standard error.");
+  parser.setApplicationDescription(kDescription);
   parser.addHelpOption();
   parser.addVersionOption();
   parser.addOptions({
-      {"listen", "Listen on ADDRESS (default 127.0.0.1).", "ADDRESS", "127.0.0.1"},
-      {"port", "Listen on TCP port N (default 1080; 0 picks a free one).", "N", "1080"},
-      {"speed", "Run simulated time N times faster than real time (default 1).", "N", "1"},
+      {"listen", "Listen on ADDRESS (default 127.0.0.1); with --chambers, the first chamber.",
+       "ADDRESS", "127.0.0.1"},
+      {"port", "Listen on TCP port N (default 1080; 0 picks a free one, for one chamber only).",
+       "N", "1080"},
+      {"chambers", "Simulate N chambers (default 1, at most 100000) on consecutive addresses.",
+       "N", "1"},
+      {"speed", "Run simulated time N times faster than real time in every chamber (default 1).",
+       "N", "1"},
       {"delay", "Wait MS milliseconds before each answer (default 0).", "MS", "0"},
       {"split-answers", "Send each answer in two TCP segments with a short pause between."},
       {"split-pause", "Pause MS milliseconds between the two parts (default 50).", "MS", "50"},
@@ -76,10 +123,18 @@ bool ReadSettings(const QCommandLineParser &parser, Settings *s) {
     return false;
   }
   if (!IntOption(parser, "port", 0, 65535, &port) ||
+      !IntOption(parser, "chambers", 1, sim::kMaxChambers, &s->chambers) ||
       !IntOption(parser, "delay", 0, 600000, &s->faults.delayMs) ||
       !IntOption(parser, "split-pause", 1, 10000, &s->faults.splitPauseMs))
     return false;
   s->port = static_cast<quint16>(port);
+  QString problem = sim::FleetAddressProblem(s->address, s->chambers);
+  if (problem.isEmpty() && s->chambers > 1 && port == 0)
+    problem = QStringLiteral("--port 0 picks a port for one chamber only");
+  if (!problem.isEmpty()) {
+    fprintf(stderr, "quenta-sim: %s\n", qPrintable(problem));
+    return false;
+  }
   s->faults.splitAnswers = parser.isSet("split-answers");
   s->faults.closeAfterAnswer = parser.isSet("close-after-answer");
   s->faults.silent = parser.isSet("silent");
@@ -94,9 +149,69 @@ int64_t LocalWallSeconds() {
   return QDateTime(now.date(), now.time(), QTimeZone::utc()).toSecsSinceEpoch();
 }
 
+/* Opens /dev/null on each of descriptors 0 to 2 that is closed, so that no
+ * socket takes its number: log lines would go to a client, and control
+ * lines would be read from one. */
+void KeepStandardStreams() {
+  for (int fd = 0; fd <= 2; fd++)
+    if (fcntl(fd, F_GETFD) < 0 && open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY) < 0) return;
+}
+
+/* True when the process may open a socket for each chamber and a client;
+ * else says so on standard error. */
+bool EnoughDescriptors(int chambers) {
+  qint64 limit = sim::RaiseDescriptorLimit();
+  qint64 needed = sim::DescriptorsNeeded(chambers);
+  if (limit >= needed) return true;
+  fprintf(stderr,
+          "quenta-sim: %d chambers need %lld open files (a listener and a client each, and %d "
+          "more), but the limit is %lld; raise it (ulimit -Hn) or simulate fewer chambers\n",
+          chambers, static_cast<long long>(needed), sim::kSpareDescriptors,
+          static_cast<long long>(limit));
+  return false;
+}
+
+/* The line that says where the chambers listen. */
+void PrintListening(const sim::Fleet &fleet, const Settings &s) {
+  if (fleet.size() == 1) {
+    printf("quenta-sim listening on %s port %u (speed %g)\n",
+           qPrintable(fleet.address(0).toString()), fleet.port(), s.speed);
+  } else {
+    printf("quenta-sim listening on %s to %s port %u (%d chambers, speed %g)\n",
+           qPrintable(fleet.address(0).toString()),
+           qPrintable(fleet.address(fleet.size() - 1).toString()), fleet.port(), fleet.size(),
+           s.speed);
+  }
+  fflush(stdout);
+}
+
+/* Builds the chambers, listens, and runs the event loop with the control
+ * input. Returns the exit code. */
+int RunFleet(const Settings &settings) {
+  if (!EnoughDescriptors(settings.chambers)) return 1;
+  QElapsedTimer elapsed;
+  elapsed.start();
+  sim::Fleet fleet(settings.chambers, settings.address,
+                   [&elapsed] { return static_cast<int64_t>(elapsed.elapsed()); }, settings.speed,
+                   LocalWallSeconds(), settings.errors, settings.faults, settings.verbose);
+  QString error;
+  if (!fleet.listen(settings.port, &error)) {
+    fprintf(stderr, "quenta-sim: %s\n", qPrintable(error));
+    return 1;
+  }
+  PrintListening(fleet, settings);
+  sim::ControlInput control(STDIN_FILENO, [&fleet](const QByteArray &line) {
+    return fleet.control(line);
+  }, stdout);
+  return QCoreApplication::exec();
+}
+
 }  // namespace
 
 int main(int argc, char *argv[]) {
+  KeepStandardStreams();
+  signal(SIGPIPE, SIG_IGN);  /* a reader of the log that goes away stops nothing */
+  QCoreApplication::setEventDispatcher(new eventloop::EpollDispatcher);
   QCoreApplication app(argc, argv);
   QCoreApplication::setApplicationName("quenta-sim");
   QCoreApplication::setApplicationVersion("1.0.0");
@@ -110,20 +225,5 @@ int main(int argc, char *argv[]) {
   if (parser.isSet("version")) parser.showVersion();
   Settings settings;
   if (!ReadSettings(parser, &settings)) return 2;
-
-  QElapsedTimer elapsed;
-  elapsed.start();
-  sim::Chamber chamber([&elapsed] { return static_cast<int64_t>(elapsed.elapsed()); },
-                       settings.speed, LocalWallSeconds());
-  for (const QString &text : settings.errors) chamber.raiseError(text.toLatin1().toStdString());
-  sim::Server server(chamber, settings.faults, settings.verbose);
-  if (!server.listen(settings.address, settings.port)) {
-    fprintf(stderr, "quenta-sim: cannot listen on %s port %u: %s\n",
-            qPrintable(settings.address.toString()), settings.port, qPrintable(server.errorString()));
-    return 1;
-  }
-  printf("quenta-sim listening on %s port %u (speed %g)\n", qPrintable(settings.address.toString()),
-         server.port(), settings.speed);
-  fflush(stdout);
-  return app.exec();
+  return RunFleet(settings);
 }

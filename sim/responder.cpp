@@ -135,9 +135,9 @@ const char *AnswerA(Chamber &chamber, const QByteArray &command, QByteArray *out
   return nullptr;
 }
 
-const char *AnswerC(Chamber &, const QByteArray &command, QByteArray *out) {
+const char *AnswerC(Chamber &chamber, const QByteArray &command, QByteArray *out) {
   if (command.size() != 1) return "expects C alone";
-  *out = Printed("C%.2s %.4s %s", kPlcVersion, kControllerVersion, kPlcNumber);
+  *out = Printed("C%.2s %.4s %s", kPlcVersion, kControllerVersion, chamber.plcNumber().c_str());
   return nullptr;
 }
 

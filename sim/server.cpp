@@ -7,19 +7,31 @@
  * line end into several commands, and each of their answers ends with the
  * same line end, while answers to unterminated commands carry none.
  *
+ * The listener is a plain socket: Qt's server, once its backlog has been
+ * empty, takes a lack of descriptors for an empty backlog and tries again
+ * at once, for ever, at full load.
+ *
  * Each client has an outbox of timed chunks, so that delayed and split
- * answers still leave in the order of their commands.
+ * answers still leave in the order of their commands. The clients read the
+ * server's faults when they answer, so a change applies at once.
  */
 #include "server.h"
 
 #include <QElapsedTimer>
+#include <QNetworkInterface>
+#include <QRandomGenerator>
 #include <QTcpSocket>
 #include <QTime>
 #include <QTimer>
 #include <algorithm>
 #include <cstdarg>
 #include <cstdio>
+#include <cerrno>
+#include <cstring>
 #include <deque>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include "responder.h"
 
@@ -30,8 +42,12 @@ namespace {
 /* A client that reads no answers is dropped past this backlog. */
 constexpr qint64 kMaxUnsentBytes = 1 << 20;
 constexpr size_t kMaxQueuedChunks = 4096;
-/* One log line, with its NUL. */
-constexpr int kLogLineSize = 1024;
+/* Longest garbage answer, in bytes. */
+constexpr int kMaxGarbageBytes = 600;
+/* Connections the kernel keeps waiting for accept(), as Qt's server. */
+constexpr int kListenBacklog = 50;
+/* A listener that ran out of descriptors tries again after this long. */
+constexpr int kAcceptRetryMs = 1000;
 
 /* Shows printable ASCII as it is and every other byte as \xNN. */
 QByteArray Escaped(const QByteArray &bytes) {
@@ -44,17 +60,50 @@ QByteArray Escaped(const QByteArray &bytes) {
   return out;
 }
 
-/* Writes one line to stream, starting with the time of day. */
+/* Writes one line to stream, starting with the time of day. The line is
+ * never cut, so that a long command or answer can be matched whole. */
 __attribute__((format(printf, 2, 3)))
 void LogLine(FILE *stream, const char *format, ...) {
-  char line[kLogLineSize];
+  QByteArray now = QTime::currentTime().toString(QStringLiteral("HH:mm:ss.zzz")).toLatin1();
+  fprintf(stream, "%s ", now.constData());
   va_list args;
   va_start(args, format);
-  vsnprintf(line, sizeof line, format, args);
+  vfprintf(stream, format, args);
   va_end(args);
-  QByteArray now = QTime::currentTime().toString(QStringLiteral("HH:mm:ss.zzz")).toLatin1();
-  fprintf(stream, "%s %s\n", now.constData(), line);
+  fputc('\n', stream);
   fflush(stream);
+}
+
+/* Fills *where with address and port; returns its length. */
+socklen_t SocketAddress(const QHostAddress &address, quint16 port, sockaddr_storage *where) {
+  memset(where, 0, sizeof *where);
+  if (address.protocol() == QAbstractSocket::IPv6Protocol) {
+    sockaddr_in6 *in6 = reinterpret_cast<sockaddr_in6 *>(where);
+    in6->sin6_family = AF_INET6;
+    in6->sin6_port = htons(port);
+    Q_IPV6ADDR bytes = address.toIPv6Address();
+    memcpy(&in6->sin6_addr, &bytes, sizeof in6->sin6_addr);
+    in6->sin6_scope_id = QNetworkInterface::interfaceIndexFromName(address.scopeId());
+    return sizeof *in6;
+  }
+  sockaddr_in *in = reinterpret_cast<sockaddr_in *>(where);
+  in->sin_family = AF_INET;
+  in->sin_port = htons(port);
+  in->sin_addr.s_addr = htonl(address.toIPv4Address());
+  return sizeof *in;
+}
+
+/* Random bytes, 2 to kMaxGarbageBytes of them, among them at least one NUL
+ * and one byte from 0x80 to 0xFF, at random places. */
+QByteArray Garbage() {
+  QRandomGenerator *random = QRandomGenerator::global();
+  QByteArray bytes(random->bounded(2, kMaxGarbageBytes + 1), '\0');
+  for (char &c : bytes) c = static_cast<char>(random->bounded(256));
+  qsizetype nul = random->bounded(bytes.size());
+  qsizetype high = (nul + 1 + random->bounded(bytes.size() - 1)) % bytes.size();
+  bytes[nul] = '\0';
+  bytes[high] = static_cast<char>(0x80 + random->bounded(0x80));
+  return bytes;
 }
 
 struct Chunk {
@@ -68,7 +117,8 @@ struct Chunk {
 class Client : public QObject {
  public:
   Client(QTcpSocket *socket, Chamber &chamber, const Faults &faults, bool verbose,
-         QObject *parent);
+         const QByteArray &label, QObject *parent);
+  void reset() { socket_->abort(); }
 
  private:
   void readCommands();
@@ -88,11 +138,12 @@ class Client : public QObject {
 };
 
 Client::Client(QTcpSocket *socket, Chamber &chamber, const Faults &faults, bool verbose,
-               QObject *parent)
+               const QByteArray &label, QObject *parent)
     : QObject(parent), socket_(socket), chamber_(chamber), faults_(faults), verbose_(verbose) {
   socket_->setParent(this);
   socket_->setSocketOption(QAbstractSocket::LowDelayOption, 1);
   peer_ = (socket_->peerAddress().toString() + ':' + QString::number(socket_->peerPort())).toLatin1();
+  if (!label.isEmpty()) peer_ = label + ' ' + peer_;
   clock_.start();
   timer_.setSingleShot(true);
   connect(&timer_, &QTimer::timeout, this, [this] { sendDue(); });
@@ -133,7 +184,7 @@ void Client::handle(const QByteArray &command, const QByteArray &lineEnd) {
     if (verbose_) LogLine(stdout, "%s (silent)", peer_.constData());
     return;
   }
-  queue(reply.answer + lineEnd);
+  queue(faults_.garbage ? Garbage() : reply.answer + lineEnd);
 }
 
 /* Puts one answer into the outbox: whole, or in two halves when answers
@@ -180,18 +231,88 @@ void Client::drop(const char *why) {
 
 }  // namespace
 
-Server::Server(Chamber &chamber, const Faults &faults, bool verbose, QObject *parent)
-    : QObject(parent), chamber_(chamber), faults_(faults), verbose_(verbose) {
-  connect(&server_, &QTcpServer::newConnection, this, [this] { accept(); });
+Server::Server(Chamber &chamber, const Faults &faults, bool verbose, const QByteArray &label,
+               QObject *parent)
+    : QObject(parent), chamber_(chamber), faults_(faults), verbose_(verbose), label_(label) {
+  retry_.setSingleShot(true);
+  connect(&retry_, &QTimer::timeout, this, [this] {
+    if (incoming_) incoming_->setEnabled(true);
+  });
 }
+
+Server::~Server() { closeListener(); }
 
 bool Server::listen(const QHostAddress &address, quint16 port) {
-  return server_.listen(address, port);
+  address_ = address;
+  port_ = port;
+  return up();
 }
 
+/* Binds address_ and port_ as Qt's server would (address reuse, a backlog
+ * of 50, IPv6 only on an IPv6 address) and watches for connections. */
+bool Server::up() {
+  if (listener_ >= 0) return true;
+  sockaddr_storage where;
+  socklen_t size = SocketAddress(address_, port_, &where);
+  int on = 1;
+  int fd = socket(where.ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+  if (fd < 0 || setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0 ||
+      (where.ss_family == AF_INET6 &&
+       setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &on, sizeof on) != 0) ||
+      bind(fd, reinterpret_cast<sockaddr *>(&where), size) != 0 ||
+      ::listen(fd, kListenBacklog) != 0 ||
+      getsockname(fd, reinterpret_cast<sockaddr *>(&where), &size) != 0) {
+    error_ = QString::fromLocal8Bit(strerror(errno));
+    if (fd >= 0) close(fd);
+    return false;
+  }
+  port_ = ntohs(reinterpret_cast<sockaddr_in *>(&where)->sin_port);  /* same place in IPv6 */
+  listener_ = fd;
+  incoming_ = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Read);
+  connect(incoming_.get(), &QSocketNotifier::activated, this, [this] { accept(); });
+  return true;
+}
+
+void Server::closeListener() {
+  retry_.stop();
+  incoming_.reset();
+  if (listener_ >= 0) close(listener_);
+  listener_ = -1;
+}
+
+void Server::down() {
+  closeListener();
+  for (QObject *child : children())
+    if (Client *client = dynamic_cast<Client *>(child)) client->reset();
+}
+
+/* Takes every waiting connection. */
 void Server::accept() {
-  while (QTcpSocket *socket = server_.nextPendingConnection())
-    new Client(socket, chamber_, faults_, verbose_, this);
+  for (;;) {
+    int fd = accept4(listener_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+    if (fd < 0 && (errno == EINTR || errno == ECONNABORTED)) continue;
+    if (fd < 0) {
+      if (errno != EAGAIN && errno != EWOULDBLOCK) acceptFailed(errno);
+      return;
+    }
+    QTcpSocket *socket = new QTcpSocket;
+    if (socket->setSocketDescriptor(fd)) {
+      new Client(socket, chamber_, faults_, verbose_, label_, this);
+    } else {
+      close(fd);
+      delete socket;
+    }
+  }
+}
+
+/* A connection that cannot be taken (most often: no descriptor left) waits
+ * in the backlog; the listener rests a little and tries again, instead of
+ * trying at once for ever. */
+void Server::acceptFailed(int error) {
+  LogLine(stderr, "quenta-sim: %s port %u: cannot accept a connection: %s; trying again",
+          qPrintable(address_.toString()), port_, strerror(error));
+  incoming_->setEnabled(false);
+  retry_.start(kAcceptRetryMs);
 }
 
 }  // namespace sim

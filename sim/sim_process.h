@@ -2,9 +2,10 @@
  * sim_process.h -- for the tests: runs the built quenta-sim as a child
  * process on a loopback address, and a blocking TCP client to talk to it.
  *
- * Exports SimProcess (start with options, wait until it listens, read its
- * standard error, stop) and SimClient (connect, send one command, collect
- * what arrives in a time window, split into the reads that delivered it).
+ * Exports SimProcess (start with options, wait until it listens, give it
+ * control commands and wait for their replies, read its output, stop) and
+ * SimClient (connect, send one command, collect what arrives in a time
+ * window, split into the reads that delivered it).
  * The path of the executable comes from QUENTA_SIM_PATH, which the test's
  * build defines.
  */
@@ -16,6 +17,7 @@
 #include <QProcess>
 #include <QTcpSocket>
 #include <QThread>
+#include <functional>
 
 namespace sim {
 
@@ -50,15 +52,44 @@ class SimProcess {
   }
 
   /* Runs quenta-sim with options until it ends; returns its exit code and
-   * leaves its output in *output. -1 when it does not end in time. */
-  static int run(const QStringList &options, QByteArray *output) {
+   * leaves its output in *output. -1 when it does not end in time.
+   * childSetup, when given, runs in the child before quenta-sim starts. */
+  static int run(const QStringList &options, QByteArray *output,
+                 const std::function<void()> &childSetup = {}) {
     EnsureApplication();
     QProcess process;
+    if (childSetup) process.setChildProcessModifier(childSetup);
     process.start(QStringLiteral(QUENTA_SIM_PATH), options);
     if (!process.waitForFinished(kStartTimeoutMs)) return -1;
     *output = process.readAllStandardOutput() + process.readAllStandardError();
     return process.exitCode();
   }
+
+  /* Writes line and a line end to the simulator's standard input and
+   * returns its reply ("ok ..." or "error ..."), or an empty array when
+   * none comes in time. Log lines in between are kept for output(). */
+  QByteArray control(const QByteArray &line) {
+    process_.write(line + '\n');
+    process_.waitForBytesWritten(kStartTimeoutMs);
+    QElapsedTimer waited;
+    waited.start();
+    QByteArray reply;
+    while ((reply = takeReply()).isEmpty() && waited.elapsed() < kStartTimeoutMs) {
+      process_.waitForReadyRead(100);
+      output_ += process_.readAllStandardOutput();
+    }
+    return reply;
+  }
+
+  /* All the simulator wrote on standard output so far. */
+  QByteArray output() {
+    process_.waitForReadyRead(50);
+    output_ += process_.readAllStandardOutput();
+    return output_;
+  }
+
+  /* For settings before start(): standard input, a child setup. */
+  QProcess &process() { return process_; }
 
   QByteArray standardError() {
     process_.waitForReadyRead(50);
@@ -73,8 +104,20 @@ class SimProcess {
   }
 
  private:
+  /* The next whole reply line after the last one taken; empty if none. */
+  QByteArray takeReply() {
+    qsizetype end;
+    while ((end = output_.indexOf('\n', replyFrom_)) >= 0) {
+      QByteArray line = output_.mid(replyFrom_, end - replyFrom_);
+      replyFrom_ = end + 1;
+      if (line.startsWith("ok ") || line.startsWith("error ")) return line;
+    }
+    return QByteArray();
+  }
+
   QProcess process_;
   QByteArray output_;
+  qsizetype replyFrom_ = 0;
   QByteArray error_;
 };
 

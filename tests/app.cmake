@@ -6,5 +6,5 @@ if(QUENTA_PROTOCOL_ONLY)
 endif()
 
 quenta_test(app_test QT LOCK chamber-127.0.0.1 TIMEOUT 240
-  SOURCES app_test.cpp test_peer.cpp
+  SOURCES app_test.cpp loopback_peer.cpp
   LIBS ascii_module Qt6::Test)

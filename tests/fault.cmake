@@ -7,10 +7,10 @@ if(QUENTA_PROTOCOL_ONLY)
   return()
 endif()
 
-quenta_test(fault_test QT LOCK chamber-127.0.0.1 TIMEOUT 180 LABELS fault
-  SOURCES fault_test.cpp fault_peer.cpp fault_support.cpp test_peer.cpp
+quenta_test(fault_test QT LOCK chamber-127.0.0.1 TIMEOUT 300 LABELS fault
+  SOURCES fault_test.cpp fault_peer.cpp fault_support.cpp loopback_peer.cpp
   LIBS ascii_module Qt6::Test)
 
 quenta_test(soak_test QT LOCK chamber-127.0.0.1 TIMEOUT 300 LABELS soak
-  SOURCES soak_test.cpp fault_support.cpp test_peer.cpp
+  SOURCES soak_test.cpp fault_support.cpp
   LIBS ascii_module quenta_sim_core Qt6::Test)

@@ -1,28 +1,22 @@
 /*
- * fault_peer.cpp -- the misbehaving chamber stand-ins of fault_peer.h.
- *
- * One thread accepts and serves one connection at a time, as the program
- * holds at most one. Every wait is a poll() of at most kSliceMs, so that
- * the destructor stops the thread within that time whatever it was doing.
+ * fault_peer.cpp -- the misbehaving chambers of fault_peer.h, each a
+ * script that the loopback peer runs on its thread for every connection.
  */
 #include "fault_peer.h"
 
-#include <arpa/inet.h>
 #include <errno.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
+#include <limits.h>
 #include <poll.h>
 #include <stdint.h>
 #include <sys/socket.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
+#include <thread>
 
-static const unsigned short kPort = 1080;
 static const int kSliceMs = 20;
-static const int kFillerWaitMs = 1000;
 static const size_t kChunk = 65536;
+static const int kTakenInMs = 30000;
 
 char StreamByte(size_t i)
 {
@@ -38,213 +32,69 @@ std::string Stream(size_t count, size_t from)
     return bytes;
 }
 
-/* Fills *sa with address (dotted IPv4) and port 1080; false when it is no address. */
-static bool LoopbackAddress(const std::string &address, struct sockaddr_in *sa)
-{
-    *sa = {};
-    sa->sin_family = AF_INET;
-    sa->sin_port = htons(kPort);
-    return inet_pton(AF_INET, address.c_str(), &sa->sin_addr) == 1;
-}
-
 /*
- * Sets the peer up as script asks and starts its thread: nothing at all
- * for Refuse, a listener with a full backlog and no thread for
- * NeverAccept, a listener served by the thread otherwise. ready() tells
- * whether it worked.
+ * Sets the chamber up as script asks: nothing at all for Refuse, a
+ * listener with a full backlog for NeverAccept, a listener that serves
+ * every connection on its thread otherwise. ready() tells whether it worked.
  */
-FaultPeer::FaultPeer(const std::string &address, const PeerScript &script) : script_(script)
+FaultPeer::FaultPeer(const std::string &address, const PeerScript &script, PeerOptions options)
+    : script_(script)
 {
-    if (script.act == Misbehaviour::Refuse) {
-        ready_ = true;
+    if (script.act == Misbehaviour::Refuse)
         return;
-    }
-    if (script.act == Misbehaviour::NeverAccept) {
-        ready_ = Listen(address, 0) && FillBacklog(address);
-        return;
-    }
-    ready_ = Listen(address, 4);
-    if (ready_)
-        worker_ = std::thread(&FaultPeer::Run, this);
+    options.fullBacklog = script.act == Misbehaviour::NeverAccept;
+    peer_ = std::make_unique<LoopbackPeer>(address, options);
+    if (peer_->listening() && !options.fullBacklog)
+        peer_->serve([this](LoopbackPeer &peer, int fd, int) { Serve(peer, fd); });
 }
 
-/* Stops the thread and closes every socket; an accepted connection that
- * still holds unread bytes is thereby reset. */
-FaultPeer::~FaultPeer()
+bool FaultPeer::ready() const
 {
-    stopping_ = true;
-    if (worker_.joinable())
-        worker_.join();
-    if (fillerFd_ >= 0)
-        close(fillerFd_);
-    if (listenFd_ >= 0)
-        close(listenFd_);
+    return script_.act == Misbehaviour::Refuse || (peer_ && peer_->listening());
 }
 
-std::string FaultPeer::received()
+/* A command arrived on fd (kept in received()); false when the program
+ * closed the connection or the chamber is stopping. */
+static bool ReadCommand(LoopbackPeer &peer, int fd)
 {
-    std::lock_guard<std::mutex> hold(lock_);
-    return received_;
-}
-
-/* Listens on address, port 1080, with backlog; the receive buffer of the
- * script goes to every accepted socket. Returns true when listening. */
-bool FaultPeer::Listen(const std::string &address, int backlog)
-{
-    struct sockaddr_in sa;
-    int one = 1;
-
-    if (!LoopbackAddress(address, &sa))
-        return false;
-    listenFd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (listenFd_ < 0)
-        return false;
-    setsockopt(listenFd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-    if (script_.receiveBuffer > 0)
-        setsockopt(listenFd_, SOL_SOCKET, SO_RCVBUF, &script_.receiveBuffer,
-                   sizeof script_.receiveBuffer);
-    return bind(listenFd_, (struct sockaddr *)&sa, sizeof sa) == 0 && listen(listenFd_, backlog) == 0;
-}
-
-/*
- * Takes the one place of a backlog of 0 with a connection of our own that
- * is never accepted; the kernel then drops every further connection
- * request, so that a connect waits until it gives up. Returns true once
- * the filler is connected.
- */
-bool FaultPeer::FillBacklog(const std::string &address)
-{
-    struct sockaddr_in sa;
-    int error = 0;
-    socklen_t length = sizeof error;
-
-    if (!LoopbackAddress(address, &sa))
-        return false;
-    fillerFd_ = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    if (fillerFd_ < 0)
-        return false;
-    if (connect(fillerFd_, (struct sockaddr *)&sa, sizeof sa) != 0 && errno != EINPROGRESS)
-        return false;
-    if (!Wait(fillerFd_, POLLOUT, kFillerWaitMs))
-        return false;
-    return getsockopt(fillerFd_, SOL_SOCKET, SO_ERROR, &error, &length) == 0 && error == 0;
-}
-
-/*
- * Waits up to timeoutMs for events (POLLIN, POLLOUT) on fd, in slices, and
- * gives up early when the peer is stopping. Returns true when fd is ready,
- * an error or a hang-up included.
- */
-bool FaultPeer::Wait(int fd, short events, int timeoutMs)
-{
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-
-    while (!stopping_) {
-        struct pollfd p = {fd, events, 0};
-        if (poll(&p, 1, kSliceMs) > 0)
-            return true;
-        if (std::chrono::steady_clock::now() >= deadline)
-            return false;
-    }
-    return false;
-}
-
-/* The thread: accepts one connection after the other and serves it. */
-void FaultPeer::Run()
-{
-    while (!stopping_) {
-        struct pollfd p = {listenFd_, POLLIN, 0};
-        if (poll(&p, 1, kSliceMs) <= 0)
-            continue;
-        int fd = accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
-        if (fd < 0)
-            continue;
-        accepted_++;
-        Serve(fd);
-        close(fd);
-    }
-}
-
-/* Reads what the program sent and keeps it. Returns false when the program
- * closed the connection, it failed, or the peer is stopping. */
-bool FaultPeer::ReadCommand(int fd)
-{
-    char buffer[kChunk];
-
-    while (!stopping_) {
-        if (!Wait(fd, POLLIN, kSliceMs))
-            continue;
-        ssize_t n = recv(fd, buffer, sizeof buffer, MSG_DONTWAIT);
-        if (n < 0 && (errno == EAGAIN || errno == EINTR))
-            continue;
-        if (n <= 0)
-            return false;
-        std::lock_guard<std::mutex> hold(lock_);
-        received_.append(buffer, (size_t)n);
-        return true;
-    }
-    return false;
-}
-
-/* Writes all count bytes, waiting for room as long as it takes. Returns
- * false when the connection failed or the peer is stopping. */
-bool FaultPeer::Send(int fd, const char *bytes, size_t count)
-{
-    size_t done = 0;
-
-    while (done < count) {
-        ssize_t n = send(fd, bytes + done, count - done, MSG_NOSIGNAL | MSG_DONTWAIT);
-        if (n > 0) {
-            done += (size_t)n;
-            continue;
-        }
-        if (n < 0 && errno != EAGAIN && errno != EINTR)
-            return false;
-        if (stopping_)
-            return false;
-        Wait(fd, POLLOUT, kSliceMs);
-    }
-    return true;
+    return !peer.readSome(fd, INT_MAX).empty();
 }
 
 /* Serves one accepted connection as the script says; returns when it is
- * over. The caller closes fd. */
-void FaultPeer::Serve(int fd)
+ * over. The peer closes fd. */
+void FaultPeer::Serve(LoopbackPeer &peer, int fd)
 {
     const std::string &answer = script_.answer;
-    int one = 1;
 
-    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-    if (script_.sendBuffer > 0)
-        setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &script_.sendBuffer, sizeof script_.sendBuffer);
     switch (script_.act) {
     case Misbehaviour::CloseAtOnce:
         return;
     case Misbehaviour::StopReading:
-        while (!stopping_)
+        while (!peer.stopping())
             std::this_thread::sleep_for(std::chrono::milliseconds(kSliceMs));
         return;
     case Misbehaviour::Flood:
-        if (ReadCommand(fd))
-            Flood(fd);
+        if (ReadCommand(peer, fd))
+            Flood(peer, fd);
         return;
-    case Misbehaviour::ResetMidAnswer: {
-        struct linger hard = {1, 0};
-        if (!ReadCommand(fd) || !Send(fd, answer.data(), answer.size() / 2))
+    case Misbehaviour::ResetMidAnswer:
+        if (!ReadCommand(peer, fd) || !peer.sendAll(fd, answer.substr(0, answer.size() / 2)))
             return;
         std::this_thread::sleep_for(std::chrono::milliseconds(script_.pauseMs));
-        setsockopt(fd, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+        peer.resetOnClose(fd);
         return;
-    }
     default:
         break;
     }
-    while (ReadCommand(fd)) {
+    while (ReadCommand(peer, fd)) {
         size_t step = script_.act == Misbehaviour::Segments ? script_.segment : answer.size();
         for (size_t at = 0; at < answer.size(); at += step) {
             if (at > 0)
                 std::this_thread::sleep_for(std::chrono::milliseconds(script_.pauseMs));
-            if (!Send(fd, answer.data() + at, std::min(step, answer.size() - at)))
+            if (!peer.sendAll(fd, answer.substr(at, step)))
+                return;
+            /* A segment reaches the program on its own, however slow it is. */
+            if (step < answer.size() && !peer.waitTakenIn(fd, kTakenInMs))
                 return;
         }
     }
@@ -255,16 +105,16 @@ void FaultPeer::Serve(int fd)
  * reading whatever the program writes meanwhile, then closes its side and
  * waits for the program to close. streamed() counts the bytes sent.
  */
-void FaultPeer::Flood(int fd)
+void FaultPeer::Flood(LoopbackPeer &peer, int fd)
 {
     auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(script_.floodMs);
     std::string chunk;
 
-    while (!stopping_ && std::chrono::steady_clock::now() < end) {
+    while (!peer.stopping() && std::chrono::steady_clock::now() < end) {
         struct pollfd p = {fd, POLLIN | POLLOUT, 0};
         if (poll(&p, 1, kSliceMs) <= 0)
             continue;
-        if ((p.revents & POLLIN) && !ReadCommand(fd))
+        if ((p.revents & POLLIN) && !ReadCommand(peer, fd))
             return;
         if (!(p.revents & POLLOUT))
             continue;
@@ -276,7 +126,7 @@ void FaultPeer::Flood(int fd)
             streamed_ += (size_t)n;
     }
     shutdown(fd, SHUT_WR);
-    while (ReadCommand(fd))
+    while (ReadCommand(peer, fd))
         continue;
     finished_ = true;
 }

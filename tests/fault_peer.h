@@ -1,8 +1,7 @@
 /*
- * fault_peer.h -- misbehaving chamber stand-ins for the fault suite: a
- * listener on one loopback address, port 1080, served by a thread of its
- * own, so that it misbehaves on time while the program blocks in a
- * connect, a read or a write.
+ * fault_peer.h -- misbehaving chambers for the fault suite: a loopback
+ * peer (loopback_peer.h) on a thread of its own, so that it misbehaves on
+ * time while the program blocks in a connect, a read or a write.
  *
  * Exports FaultPeer with its Misbehaviour and PeerScript, and the test
  * stream StreamByte()/Stream(): printable bytes whose value depends on
@@ -14,10 +13,11 @@
 #include <stddef.h>
 
 #include <atomic>
-#include <mutex>
+#include <memory>
 #include <string>
-#include <thread>
 #include <utility>
+
+#include "loopback_peer.h"
 
 enum class Misbehaviour {
     Refuse,          /* nothing listens: every connect is refused */
@@ -42,44 +42,28 @@ struct PeerScript {
     size_t segment;         /* Segments: bytes per write */
     int pauseMs;            /* Segments: between writes; ResetMidAnswer: before the reset */
     int floodMs;            /* Flood: how long the stream runs */
-    int receiveBuffer = 0;  /* bytes of the accepted sockets' receive buffer; 0: default */
-    int sendBuffer = 0;     /* bytes of the accepted sockets' send buffer; 0: default */
 };
 
 class FaultPeer {
 public:
-    FaultPeer(const std::string &address, const PeerScript &script);
-    ~FaultPeer();
+    FaultPeer(const std::string &address, const PeerScript &script, PeerOptions options = PeerOptions());
     FaultPeer(const FaultPeer &) = delete;
     FaultPeer &operator=(const FaultPeer &) = delete;
 
-    bool ready() const { return ready_; }             /* set up as the script asks */
-    int connections() const { return accepted_; }     /* connections accepted so far */
-    size_t streamed() const { return streamed_; }     /* Flood: stream bytes sent */
-    bool finished() const { return finished_; }       /* Flood: stream sent, closed */
-    std::string received();                           /* everything read so far */
+    bool ready() const;                                      /* set up as the script asks */
+    std::string received() { return peer_ ? peer_->received() : ""; } /* everything read so far */
+    size_t streamed() const { return streamed_; }            /* Flood: stream bytes sent */
+    bool finished() const { return finished_; }              /* Flood: stream sent, closed */
+    int bufferSize(int option) const { return peer_ ? peer_->bufferSize(option) : -1; }
 
 private:
-    bool Listen(const std::string &address, int backlog);
-    bool FillBacklog(const std::string &address);
-    void Run();
-    void Serve(int fd);
-    bool ReadCommand(int fd);
-    bool Send(int fd, const char *bytes, size_t count);
-    void Flood(int fd);
-    bool Wait(int fd, short events, int timeoutMs);
+    void Serve(LoopbackPeer &peer, int fd);
+    void Flood(LoopbackPeer &peer, int fd);
 
     PeerScript script_;
-    int listenFd_ = -1;
-    int fillerFd_ = -1;
-    bool ready_ = false;
-    std::atomic<bool> stopping_{false};
-    std::atomic<int> accepted_{0};
     std::atomic<size_t> streamed_{0};
     std::atomic<bool> finished_{false};
-    std::mutex lock_;
-    std::string received_;
-    std::thread worker_;
+    std::unique_ptr<LoopbackPeer> peer_; /* last: its thread ends before the rest goes */
 };
 
 /* The byte at position i of the test stream: printable ASCII, never 0. */

@@ -5,5 +5,5 @@ if(QUENTA_PROTOCOL_ONLY)
 endif()
 
 quenta_test(list_rows_test QT TIMEOUT 120 LABELS platform
-  SOURCES list_rows_test.cpp test_peer.cpp
+  SOURCES list_rows_test.cpp loopback_peer.cpp
   LIBS ascii_module Qt6::Test)

@@ -24,7 +24,7 @@
 #include "listrows.h"
 #include "platform.h"
 #include "platform_qt.h"
-#include "test_peer.h"
+#include "loopback_peer.h"
 
 namespace {
 
@@ -256,7 +256,7 @@ TEST_F(ReceivedList, RepaintAfterALineComesInLaysOutThatLineAlone)
 TEST_F(ReceivedList, LongAnswersAreListedWholeForTheLabelAndThePopup)
 {
     const int answers = HISTORY_MAX + 3;
-    TestPeer chamber(kPeerAddress);
+    LoopbackPeer chamber(kPeerAddress);
     ASSERT_TRUE(chamber.listening());
     SetCtrlVal(mainPanel, IP, kPeerAddress);
     SetCtrlVal(mainPanel, RINGSLIDE, DISPLAY_RAW);
@@ -269,7 +269,7 @@ TEST_F(ReceivedList, LongAnswersAreListedWholeForTheLabelAndThePopup)
     for (int i = 0; i < answers; i++) {
         sent.push_back(Varied(ANSWER_MAX, i));
         ASSERT_TRUE(chamber.sendAll(fd, sent.back()));
-        ASSERT_TRUE(PumpUntil([&] { return Label(0) == sent.back(); }, kWaitMs))
+        ASSERT_TRUE(QTest::qWaitFor([&] { return Label(0) == sent.back(); }, kWaitMs))
             << "answer " << i << " is the top line, whole; it reads " << Label(0).size() << " bytes";
         list->viewport()->repaint();
     }

@@ -1,5 +1,6 @@
-# The Debian package, unpacked and started (English build only).
-if(QUENTA_PROTOCOL_ONLY OR QUENTA_SANITIZE OR NOT englishUI)
+# The Debian package, unpacked, started and checked with lintian, appstreamcli
+# and desktop-file-validate (English build with its man pages only).
+if(QUENTA_PROTOCOL_ONLY OR QUENTA_SANITIZE OR NOT englishUI OR NOT QUENTA_MAN_PAGES)
   return()
 endif()
 add_test(NAME package_test COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/package_test.sh ${CMAKE_BINARY_DIR})

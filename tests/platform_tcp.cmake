@@ -5,8 +5,8 @@ if(QUENTA_PROTOCOL_ONLY)
 endif()
 
 quenta_test(tcp_test QT
-  SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/tcp_test.cpp
-  LIBS quenta_tcp
-  TIMEOUT 60
+  SOURCES tcp_test.cpp loopback_peer.cpp
+  LIBS quenta_tcp Qt6::Test
+  TIMEOUT 120
   LOCK chamber-127.0.0.1
   LABELS platform)

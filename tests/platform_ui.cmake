@@ -1,22 +1,21 @@
-# The user-interface library and the panel files: the parser without a
-# display, the panels as loaded, the operator's events on Qt's offscreen
-# platform, and the engine's start without a display.
+# The user-interface library: the panel-file parser without a display,
+# panels as loaded, the operator's events on Qt's offscreen platform, and
+# the engine's start without a display.
 if(QUENTA_PROTOCOL_ONLY)
   return()
 endif()
 
 quenta_test(panel_file_test QT TIMEOUT 60 LABELS platform
   SOURCES panel_file_test.cpp
-  LIBS quenta_platform quenta_ui)
-target_compile_definitions(panel_file_test PRIVATE QUENTA_UI_DIR="${PROJECT_SOURCE_DIR}/ui")
+  LIBS quenta_platform)
 
 quenta_test(ui_panels_test QT TIMEOUT 60 LABELS platform
   SOURCES ui_panels_test.cpp
-  LIBS quenta_platform quenta_ui)
+  LIBS quenta_platform)
 
 quenta_test(ui_events_test QT TIMEOUT 120 LABELS platform
   SOURCES ui_events_test.cpp
-  LIBS quenta_platform quenta_ui Qt6::Test)
+  LIBS quenta_platform Qt6::Test)
 
 quenta_test(ui_nodisplay_test TIMEOUT 60 LABELS platform
   SOURCES ui_nodisplay_test.cpp
@@ -24,4 +23,9 @@ quenta_test(ui_nodisplay_test TIMEOUT 60 LABELS platform
 
 quenta_test(ui_values_test QT TIMEOUT 60 LABELS platform
   SOURCES ui_values_test.cpp
-  LIBS quenta_platform quenta_ui)
+  LIBS quenta_platform)
+
+# They load the tests' own panel file, ui_test.uir, not the program's.
+foreach(t ui_panels_test ui_events_test ui_nodisplay_test ui_values_test)
+  target_compile_definitions(${t} PRIVATE QUENTA_TEST_DIR="${CMAKE_CURRENT_SOURCE_DIR}")
+endforeach()

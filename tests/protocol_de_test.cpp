@@ -1,17 +1,16 @@
 /*
  * protocol_de_test.cpp -- the German sentences of both interpreters, typed
- * in UTF-8 and compared as the Latin-1 bytes the interpreters write; and
- * that the language leaves modes 0 and 1 alone.
+ * in UTF-8 and compared as the Latin-1 bytes the interpreters write.
  */
 #include "protocol_test_support.h"
 
-#include <stdio.h>
-
-extern const int englishUI = 0;
+#include <string>
 
 using protocol_test::Answer;
 using protocol_test::CheckSentences;
 using protocol_test::Command;
+using protocol_test::Format;
+using protocol_test::kGerman;
 using protocol_test::Latin1;
 using protocol_test::Outcome;
 
@@ -54,13 +53,12 @@ TEST(RequestGerman, EverySentence) {
         {"u0 03.50", "Gradient für steigende Rampe des Kanal 0 auf    3.50 ändern."},
         {"B", nullptr},
         {"\xFC", nullptr},
-    }, Command);
+    }, Command, kGerman);
 }
 
 TEST(RequestGerman, LongestSentenceFits) {
-    char huge[400];
-    snprintf(huge, sizeof huge, "%5.1f", -1e308);
-    Outcome out = Command("g0 -1e308 -1e308", DISPLAY_INTERPRETED);
+    std::string huge = Format("%5.1f", -1e308);
+    Outcome out = Command("g0 -1e308 -1e308", DISPLAY_INTERPRETED, kGerman);
     EXPECT_EQ(out.line, Latin1("Manuale Grenzwerte von Kanal 0 stellen: Min = ") + huge +
                             ", Max = " + huge + ".");
     EXPECT_EQ(out.line.size(), 679u);
@@ -104,25 +102,7 @@ TEST(AnswerGerman, EverySentence) {
         {"u", "Gradient geändert"},
         {"z", nullptr},
         {"\xE4", nullptr},
-    }, Answer);
-}
-
-TEST(ModesGerman, LanguageLeavesHexAndRawAlone) {
-    struct Row {
-        const char *input;
-        int mode;
-        const char *expected;
-    };
-    const Row rows[] = {
-        {"A0", DISPLAY_HEX, "0x41 0x30 "},
-        {"a0 030.0", DISPLAY_RAW, "a0 030.0"},
-        {"\xE4", DISPLAY_HEX, "0xE4 "},
-    };
-    for (const Row &r : rows) {
-        SCOPED_TRACE(std::string("input \"") + r.input + "\"");
-        EXPECT_EQ(Command(r.input, r.mode).line, r.expected);
-        EXPECT_EQ(Answer(r.input, r.mode).line, r.expected);
-    }
+    }, Answer, kGerman);
 }
 
 }  // namespace

@@ -11,8 +11,6 @@
 #include "display.h"
 #include "sim_process.h"
 
-extern const int englishUI = 1;
-
 namespace {
 
 /* Answer buffer of the program's receive path: 2,500 bytes and the NUL. */
@@ -140,7 +138,7 @@ void RunSteps(sim::SimClient &client, const Step *steps, size_t count) {
     char line[DISPLAY_LINE_SIZE];
     qstrncpy(text, answer.constData(), sizeof text);
     snprintf(line, sizeof line, "%s", kMarker);
-    DescribeAnswer(text, line, DISPLAY_INTERPRETED);
+    DescribeAnswerIn(text, line, DISPLAY_INTERPRETED, 1);  /* English sentences */
     EXPECT_STRNE(line, kMarker) << "answer " << answer.constData();
     if (s.exact) EXPECT_STREQ(line, s.expected) << "answer " << answer.constData();
     else EXPECT_NE(strstr(line, s.expected), nullptr) << "answer " << answer.constData() << "\nline " << line;

@@ -6,5 +6,5 @@ if(QUENTA_PROTOCOL_ONLY)
 endif()
 
 quenta_test(tcp_lookup_test QT TIMEOUT 120 LABELS platform
-  SOURCES tcp_lookup_test.cpp test_peer.cpp
-  LIBS quenta_tcp)
+  SOURCES tcp_lookup_test.cpp loopback_peer.cpp
+  LIBS quenta_tcp Qt6::Test)

@@ -3,30 +3,29 @@
  * conversation, and the end of one: blanks and tabs around an address, name
  * lookups under a name server that does not answer (played by a resolver of
  * the test's own, through the library's seam), and the socket notifier that
- * must outlive its own signal. Peers listen on 127.0.0.130 to 127.0.0.139,
- * port 1080.
+ * must outlive its own signal. Peers listen on 127.0.0.130, 127.0.0.132 and
+ * 127.0.0.133 (of the test's range 127.0.0.130 to 127.0.0.139), port 1080.
  */
 #include <dirent.h>
 #include <netdb.h>
 #include <string.h>
 #include <sys/socket.h>
 
-#include <atomic>
 #include <condition_variable>
 #include <memory>
 #include <mutex>
-#include <set>
 #include <string>
 #include <vector>
 
 #include <QCoreApplication>
 #include <QSocketNotifier>
+#include <QTest>
 
 #include <gtest/gtest.h>
 
 #include "tcp.h"
 #include "tcp_resolve.h"
-#include "test_peer.h"
+#include "loopback_peer.h"
 
 namespace {
 
@@ -97,10 +96,10 @@ protected:
     {
         /* No lookup thread may stay behind once the resolver has answered. */
         resolver_->Release();
-        EXPECT_TRUE(PumpUntil([this] { return ThreadCount() <= baseline_; }, kWaitMs))
+        EXPECT_TRUE(QTest::qWaitFor([this] { return ThreadCount() <= baseline_; }, kWaitMs))
             << ThreadCount() << " threads, " << baseline_ << " before the test";
         TcpSetResolverForTest(nullptr);
-        PumpFor(20);
+        QTest::qWait(20);
         app_.reset();
     }
 
@@ -132,7 +131,7 @@ TEST_F(TcpLookup, BlanksAndTabsAroundTheAddressAreNotPartOfIt)
         {" ", TCPE_HOST_NOT_FOUND, nullptr},
         {"\t \t", TCPE_HOST_NOT_FOUND, nullptr},
     };
-    TestPeer peer(kAnswerAddress);
+    LoopbackPeer peer(kAnswerAddress);
     ASSERT_TRUE(peer.listening());
     resolver_->Release();
     for (const auto &c : cases) {
@@ -156,8 +155,6 @@ TEST_F(TcpLookup, BlanksAndTabsAroundTheAddressAreNotPartOfIt)
 
 TEST_F(TcpLookup, RepeatedTimedOutConnectsShareOneLookup)
 {
-    TestPeer peer("127.0.0.131");
-    ASSERT_TRUE(peer.listening());
     for (int i = 0; i < 8; i++) {
         SCOPED_TRACE(i);
         unsigned handle = 77;
@@ -166,13 +163,12 @@ TEST_F(TcpLookup, RepeatedTimedOutConnectsShareOneLookup)
         EXPECT_EQ(handle, 77u);
         EXPECT_LE(ThreadCount(), baseline_ + 1);
     }
-    ASSERT_TRUE(PumpUntil([this] { return resolver_->Calls() > 0; }, kWaitMs));
+    ASSERT_TRUE(QTest::qWaitFor([this] { return resolver_->Calls() > 0; }, kWaitMs));
     EXPECT_EQ(resolver_->Calls(), 1u);
 }
 
 TEST_F(TcpLookup, LookupsOfDifferentNamesAreBoundedInAll)
 {
-    std::set<std::string> asked;
     for (int i = 0; i < 12; i++) {
         std::string name = "chamber-" + std::to_string(i);
         SCOPED_TRACE(name);
@@ -181,13 +177,13 @@ TEST_F(TcpLookup, LookupsOfDifferentNamesAreBoundedInAll)
                   TCPE_TIMEOUT);
         EXPECT_LE(ThreadCount(), baseline_ + TCP_LOOKUP_MAX);
     }
-    ASSERT_TRUE(PumpUntil([this] { return resolver_->Calls() >= TCP_LOOKUP_MAX; }, kWaitMs));
+    ASSERT_TRUE(QTest::qWaitFor([this] { return resolver_->Calls() >= TCP_LOOKUP_MAX; }, kWaitMs));
     EXPECT_EQ(resolver_->Calls(), (size_t)TCP_LOOKUP_MAX);
 }
 
 TEST_F(TcpLookup, ALateAnswerServesTheNextConnect)
 {
-    TestPeer peer(kAnswerAddress);
+    LoopbackPeer peer(kAnswerAddress);
     ASSERT_TRUE(peer.listening());
     unsigned handle = 77;
     EXPECT_EQ(ConnectToTCPServer(&handle, kPort, "chamber-late", nullptr, nullptr, 30),
@@ -237,7 +233,7 @@ TEST_F(TcpLookup, TheNotifierOutlivesItsOwnSignal)
         const char *address = c.address;
         std::vector<std::string> seen;
         steps = &seen;
-        TestPeer peer(address);
+        LoopbackPeer peer(address);
         ASSERT_TRUE(peer.listening());
         unsigned handle = 0;
         ASSERT_EQ(ConnectToTCPServer(&handle, kPort, address, NoteDisconnect, nullptr, kWaitMs), 0);
@@ -251,7 +247,7 @@ TEST_F(TcpLookup, TheNotifierOutlivesItsOwnSignal)
             peer.resetConn(fd);
         else
             peer.closeConn(fd);
-        ASSERT_TRUE(PumpUntil([&] { return !seen.empty() && seen.back() == "destroyed"; }, kWaitMs));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !seen.empty() && seen.back() == "destroyed"; }, kWaitMs));
         std::string order;
         for (const std::string &s : seen)
             order += s + " ";

@@ -5,6 +5,7 @@
  * cannot be undone.
  */
 #include "platform.h"
+#include "ui_test_panel.h"
 
 #include <gtest/gtest.h>
 
@@ -84,7 +85,7 @@ TEST(EngineStart, AnswersZeroWithoutADisplayAndNeverAborts)
 TEST(EngineStart, LibraryCallsBeforeTheEngineSayNotInitialised)
 {
     int value = 0;
-    EXPECT_EQ(UIE_NOT_INITIALIZED, LoadPanel(0, "ascii_e.uir", 2));
+    EXPECT_EQ(UIE_NOT_INITIALIZED, LoadPanel(0, UI_TEST_PANEL_FILE, PANEL));
     EXPECT_EQ(UIE_NOT_INITIALIZED, RunUserInterface());
     EXPECT_EQ(UIE_NOT_INITIALIZED, QuitUserInterface(0));
     EXPECT_EQ(UIE_NOT_INITIALIZED, GetCtrlVal(1, 2, &value));

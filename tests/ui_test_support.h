@@ -83,6 +83,26 @@ inline void StartEngine()
     ASSERT_EQ(0, RegisterRecorders());
 }
 
+/* A test whose panels are discarded after it; Load() keeps track. */
+class PanelFiles : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { StartEngine(); }
+    void SetUp() override { ASSERT_EQ(0, RegisterRecorders()); }
+    void TearDown() override
+    {
+        for (int h : loaded_)
+            DiscardPanel(h);
+    }
+    int Load(const char *file, int number, int parent = 0)
+    {
+        const int h = LoadPanel(parent, file, number);
+        if (h > 0)
+            loaded_.push_back(h);
+        return h;
+    }
+    std::vector<int> loaded_;
+};
+
 /* The Latin-1 bytes of a UTF-8 text written in a test source. */
 inline std::string Latin1(const char *utf8)
 {

@@ -5,8 +5,8 @@
  * the list operations with their index rules. None of it may raise an
  * event.
  */
-#include "ascii.h"
 #include "platform.h"
+#include "ui_test_panel.h"
 #include "ui_test_support.h"
 
 #include <gtest/gtest.h>
@@ -34,8 +34,8 @@ protected:
     {
         if (panel_ > 0)
             TearDown();
-        panel_ = LoadPanel(0, ASCII_PANEL_FILE_EN, PANEL);
-        popup_ = LoadPanel(panel_, ASCII_PANEL_FILE_EN, TXTPANEL);
+        panel_ = LoadPanel(0, UI_TEST_PANEL_FILE, PANEL);
+        popup_ = LoadPanel(panel_, UI_TEST_PANEL_FILE, TXTPANEL);
         ASSERT_GT(popup_, 0);
         Recorded().clear();
     }
@@ -92,7 +92,7 @@ TEST_F(Values, SetCtrlValFollowsEachKind)
         {"ring by value, first holding it", [](int p, int) { return SetCtrlVal(p, AUSWAHL, "Aa"); }, 0,
          [](int p, int) { return Index(p, AUSWAHL); }, "4"},
         {"ring by value with blanks", [](int p, int) { return SetCtrlVal(p, AUSWAHL, "g0 -80.0 190.0"); }, 0,
-         [](int p, int) { return Index(p, AUSWAHL); }, "36"},
+         [](int p, int) { return Index(p, AUSWAHL); }, "5"},
         {"ring, value not a command", [](int p, int) { return SetCtrlVal(p, AUSWAHL, "A0 "); }, UIE_INVALID_VALUE,
          [](int p, int) { return Text(p, AUSWAHL); }, "A0"},
         {"string cut to its length", [](int p, int) { return SetCtrlVal(p, IP, "192.168.100.200.1.2.3.4.5.6.7.8"); }, 0,
@@ -109,7 +109,7 @@ TEST_F(Values, SetCtrlValFollowsEachKind)
          [](int p, int) { return Number(p, LED); }, std::to_string(0.0)},
         {"text ring read as number", [](int, int) { return 0; }, 0,
          [](int p, int) { return Number(p, AUSWAHL); }, "error " + std::to_string(UIE_TYPE_MISMATCH)},
-        {"control 19 does not exist", [](int p, int) { return SetCtrlVal(p, 19, 1); }, UIE_INVALID_CONTROL,
+        {"a control past the panel's", [](int p, int) { return SetCtrlVal(p, NO_SUCH_CONTROL, 1); }, UIE_INVALID_CONTROL,
          [](int p, int) { return Number(p, 1); }, "error " + std::to_string(UIE_INVALID_CONTROL)},
     };
     for (const ValueCase &c : cases) {

@@ -1,0 +1,40 @@
+/*
+ * answer_end.h -- where an answer ends. The protocol has no framing: an
+ * answer is a text without terminator, and TCP may deliver it in several
+ * segments (a serial bridge, or the simulator's --split-answers, sends
+ * parts some tens of milliseconds apart).
+ *
+ * An answer is taken as complete at the first of:
+ *   1. it has the length the protocol fixes for its command ("A0" 14
+ *      characters, "Aa" 74, "S" 10, ...), and it begins with the
+ *      command's letter;
+ *   2. it has kAnswerMax bytes;
+ *   3. the chamber closes the connection after sending some of it;
+ *   4. no byte has come for the answer gap (default 200 ms) after the last;
+ *   5. the timeout after the command was written, if any byte has come.
+ * Rule 1 ends the usual polls at once, with no timer; rule 4 covers the
+ * answers of open length (texts, lists) and answers that are not what
+ * was asked. Bytes that come while no command waits are thrown away before
+ * the next command is written, so a late part never joins a later answer.
+ */
+#ifndef QUENTA_MONITOR_ANSWER_END_H
+#define QUENTA_MONITOR_ANSWER_END_H
+
+#include <stddef.h>
+
+namespace monitor {
+
+constexpr int kAnswerMax = 2500;  /* bytes of one answer, as the test program reads */
+
+/* The length at which the answer to command (length commandLength) is
+ * complete when its first byte is firstByte, or 0 when the protocol leaves
+ * it open or firstByte is not the command's letter. */
+size_t FixedAnswerLength(const char *command, size_t commandLength, char firstByte);
+
+/* True when an answer of length bytes to command is complete by rules 1
+ * and 2 above. */
+bool AnswerComplete(const char *command, size_t commandLength, const char *answer, size_t length);
+
+}  // namespace monitor
+
+#endif

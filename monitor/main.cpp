@@ -1,0 +1,171 @@
+/*
+ * main.cpp -- quenta-monitor: polls climate test chambers in the Quenta
+ * ASCII protocol, keeps every result in a CSV file and serves Prometheus
+ * metrics; or, as "quenta-monitor send", sends commands once. Options and
+ * exit codes: options.h, --help, docs/monitor.md.
+ */
+#include <signal.h>
+#include <stdio.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <QCoreApplication>
+#include <QTimer>
+#include <algorithm>
+#include <string>
+
+#include "console.h"
+#include "csv_log.h"
+#include "epoll_dispatcher.h"
+#include "metrics.h"
+#include "options.h"
+#include "poller.h"
+#include "send.h"
+
+namespace {
+
+using namespace monitor;
+
+constexpr int kStatusMs = 1000;          /* status line redraw on a terminal */
+constexpr int kLogStatusMs = 60000;      /* status as a log line elsewhere */
+constexpr rlim_t kSpareFiles = 256;      /* descriptors beyond one per chamber */
+constexpr size_t kRowsReserve = 65536;
+
+/* Raises the soft limit of open files to what the chambers need (up to
+ * the hard limit); returns false when even that is too few. */
+bool RaiseFileLimit(int chambers) {
+  struct rlimit limit;
+  if (getrlimit(RLIMIT_NOFILE, &limit) != 0) return true;
+  rlim_t want = static_cast<rlim_t>(chambers) + kSpareFiles;
+  if (limit.rlim_cur >= want) return true;
+  limit.rlim_cur = limit.rlim_max == RLIM_INFINITY ? want : std::min(want, limit.rlim_max);
+  setrlimit(RLIMIT_NOFILE, &limit);
+  return limit.rlim_cur >= want;
+}
+
+QString StatusLine(const Poller &poller, const MonitorStats &stats, const QString &lastError) {
+  int up = poller.chambersUp();
+  int all = static_cast<int>(poller.stats().size());
+  QString line = QStringLiteral("%1 up, %2 down, %3 rows").arg(up).arg(all - up).arg(stats.csvRows);
+  if (!lastError.isEmpty()) line += ", last error: " + lastError;
+  return line;
+}
+
+void PrintSummary(const Poller &poller, const MonitorStats &stats) {
+  uint64_t commands = 0, answers = 0;
+  for (const ChamberStats &s : poller.stats()) {
+    commands += s.commands;
+    answers += s.answers;
+  }
+  const Percentiles &rt = poller.roundTrips();
+  const Percentiles &sd = poller.startDelays();
+  fprintf(stderr,
+          "quenta-monitor: %llu commands, %llu answered, %llu rows; round trip p50 %.1f ms, "
+          "p99 %.1f ms, max %.1f ms; poll start delay p50 %.1f ms, p99 %.1f ms, max %.1f ms\n",
+          static_cast<unsigned long long>(commands), static_cast<unsigned long long>(answers),
+          static_cast<unsigned long long>(stats.csvRows), rt.quantileMs(0.5), rt.quantileMs(0.99),
+          rt.maxMs(), sd.quantileMs(0.5), sd.quantileMs(0.99), sd.maxMs());
+}
+
+int RunMonitor(const MonitorOptions &o) {
+  Console console(isatty(STDERR_FILENO) == 1);
+  if (!RaiseFileLimit(static_cast<int>(o.chambers.size())))
+    console.log(QStringLiteral("warning: the open-file limit is below %1; some chambers will "
+                               "fail to connect").arg(o.chambers.size() + kSpareFiles));
+  Poller poller(o.chambers, PollSettings{o.commands, o.everyMs, o.timeoutMs, o.gapMs});
+  MonitorStats stats;
+  QString error, note, lastError;
+  MetricsServer metrics([&](std::string &out) {
+    stats.startDelay = poller.startDelay();
+    RenderMetrics(poller.stats(), stats, NowNs(), out);
+  });
+  if (o.metrics && !metrics.listen(o.metricsAddress, o.metricsPort, &error)) {
+    fprintf(stderr, "quenta-monitor: %s\n", qPrintable(error));
+    return kExitSetup;
+  }
+  CsvLog csv;
+  if (!o.csvPath.isEmpty() && !csv.open(o.csvPath, o.syncIntervalMs, &error, &note)) {
+    fprintf(stderr, "quenta-monitor: %s\n", qPrintable(error));
+    return kExitSetup;
+  }
+  if (!note.isEmpty()) console.log(note);
+
+  std::string rows;
+  rows.reserve(kRowsReserve);
+  poller.onResult = [&](const CommandResult &r) {
+    if (!csv.isOpen()) return;
+    rows.clear();
+    AppendRows(r, rows);
+    if (csv.append(rows, &error)) {
+      stats.csvRows += static_cast<uint64_t>(std::count(rows.begin(), rows.end(), '\n'));
+    } else {
+      if (stats.csvWriteErrors++ == 0) console.log(error);
+      lastError = error;
+    }
+  };
+  poller.onChange = [&](int i, bool up, const QString &why) {
+    const ChamberStats &s = poller.stats()[static_cast<size_t>(i)];
+    QString who = QString::fromUtf8(s.name);
+    if (s.name != s.address) who += " (" + QString::fromUtf8(s.address) + ")";
+    console.log(up ? who + " is up" : who + " is down: " + why);
+    if (!up) lastError = QString::fromUtf8(s.name) + ": " + why;
+  };
+  poller.onStopped = [] { QCoreApplication::exit(kExitOk); };
+  SignalWatch watch([&](int count) {
+    if (count > 1) {
+      console.log("second signal: stopping without waiting for the polls in flight");
+      QCoreApplication::exit(kExitSetup);
+      return;
+    }
+    console.log("stopping: ending the polls in flight");
+    poller.stop();
+  });
+  QTimer status;
+  QObject::connect(&status, &QTimer::timeout, [&] {
+    if (console.terminal()) console.status(StatusLine(poller, stats, lastError));
+    else console.log(StatusLine(poller, stats, lastError));
+  });
+  status.start(console.terminal() ? kStatusMs : kLogStatusMs);
+  if (o.durationMs > 0) QTimer::singleShot(o.durationMs, [&] { poller.stop(); });
+
+  console.log(QStringLiteral("polling %1 chambers every %2 s").arg(o.chambers.size()).arg(o.everyMs / 1000.0));
+  poller.start();
+  int code = QCoreApplication::exec();
+  csv.close();
+  console.finish();
+  PrintSummary(poller, stats);
+  return code;
+}
+
+}  // namespace
+
+int main(int argc, char *argv[]) {
+  signal(SIGPIPE, SIG_IGN);
+  /* epoll: a turn of the loop costs in proportion to the ready sockets, not
+   * to all the chambers' sockets as with Qt's own poll() dispatchers. */
+  QCoreApplication::setEventDispatcher(new eventloop::EpollDispatcher);
+  QCoreApplication app(argc, argv);
+  QCoreApplication::setApplicationName("quenta-monitor");
+  QCoreApplication::setApplicationVersion("1.0.0");
+  Invocation invocation;
+  QString error;
+  if (!ParseArguments(app.arguments().mid(1), &invocation, &error)) {
+    for (const QString &line : error.split('\n'))
+      fprintf(stderr, "quenta-monitor: %s\n", qPrintable(line));
+    fprintf(stderr, "Try 'quenta-monitor --help'.\n");
+    return kExitUsage;
+  }
+  switch (invocation.action) {
+    case Action::Help:
+      fputs(UsageText(), stdout);
+      return kExitOk;
+    case Action::Version:
+      printf("quenta-monitor %s\n", qPrintable(QCoreApplication::applicationVersion()));
+      return kExitOk;
+    case Action::Send:
+      return RunSend(invocation.send);
+    case Action::Monitor:
+      break;
+  }
+  return RunMonitor(invocation.monitor);
+}

@@ -1,0 +1,262 @@
+/*
+ * metrics.cpp -- the counts behind the metrics, their exposition in the
+ * Prometheus text format, and the HTTP endpoint (see metrics.h).
+ */
+#include "metrics.h"
+
+#include <QHttpServer>
+#include <QHttpServerRequest>
+#include <QHttpServerResponse>
+#include <QTcpServer>
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include "rows.h"
+
+namespace monitor {
+
+namespace {
+
+constexpr int64_t kBinNs = 100000;        /* 0.1 ms */
+constexpr int kBins = 100000;             /* up to 10 s; the last bin holds everything above */
+
+/* Writes families of metrics, each sample under its family's header. */
+class Exposition {
+ public:
+  explicit Exposition(std::string &out) : out_(out) {}
+
+  void family(const char *name, const char *type, const char *help) {
+    out_ += "# HELP ";
+    out_ += name;
+    out_ += ' ';
+    out_ += help;
+    out_ += "\n# TYPE ";
+    out_ += name;
+    out_ += ' ';
+    out_ += type;
+    out_ += '\n';
+  }
+
+  struct Label {
+    const char *name;
+    QByteArray value;
+  };
+
+  /* name+suffix{label="value",...} value */
+  void sample(const char *name, const char *suffix, std::initializer_list<Label> labels, double value) {
+    out_ += name;
+    out_ += suffix;
+    const char *sep = "{";
+    for (const Label &l : labels) {
+      out_ += sep;
+      out_ += l.name;
+      out_ += "=\"";
+      AppendLabelValue(l.value, out_);
+      out_ += '"';
+      sep = ",";
+    }
+    if (labels.size() > 0) out_ += '}';
+    out_ += ' ';
+    appendValue(value);
+    out_ += '\n';
+  }
+
+  /* The _bucket, _sum and _count samples of one histogram; chamber may be
+   * null for one of the whole monitor. */
+  void histogram(const char *name, const QByteArray *chamber, const Histogram &h) {
+    uint64_t cumulative = 0;
+    for (int i = 0; i <= kBucketCount; i++) {
+      cumulative += h.bucket[i];
+      std::string le = "+Inf";
+      if (i < kBucketCount) {
+        le.clear();
+        AppendNumber(kBucketBounds[i], le);
+      }
+      QByteArray bound = QByteArray::fromStdString(le);
+      if (chamber) sample(name, "_bucket", {{"chamber", *chamber}, {"le", bound}}, static_cast<double>(cumulative));
+      else sample(name, "_bucket", {{"le", bound}}, static_cast<double>(cumulative));
+    }
+    if (chamber) {
+      sample(name, "_sum", {{"chamber", *chamber}}, h.sum);
+      sample(name, "_count", {{"chamber", *chamber}}, static_cast<double>(h.count));
+    } else {
+      sample(name, "_sum", {}, h.sum);
+      sample(name, "_count", {}, static_cast<double>(h.count));
+    }
+  }
+
+ private:
+  void appendValue(double value) {
+    if (std::isnan(value)) out_ += "NaN";
+    else if (std::isinf(value)) out_ += value > 0 ? "+Inf" : "-Inf";
+    else AppendNumber(value, out_);
+  }
+
+  std::string &out_;
+};
+
+struct CounterFamily {
+  const char *name;
+  const char *help;
+  uint64_t ChamberStats::*field;
+};
+
+constexpr CounterFamily kCounters[] = {
+    {"quenta_chamber_commands_total", "Commands written to the chamber.", &ChamberStats::commands},
+    {"quenta_chamber_answers_total", "Answers that began with their command's letter.",
+     &ChamberStats::answers},
+    {"quenta_chamber_invalid_answers_total",
+     "Answers that did not begin with their command's letter.", &ChamberStats::invalid},
+    {"quenta_chamber_timeouts_total", "Connections or answers that did not come within the timeout.",
+     &ChamberStats::timeouts},
+    {"quenta_chamber_refusals_total", "Connections that failed (refused, unreachable).",
+     &ChamberStats::refusals},
+    {"quenta_chamber_closes_total", "Connections the chamber closed before answering.",
+     &ChamberStats::closes},
+    {"quenta_chamber_reconnects_total", "Connection attempts after the first.",
+     &ChamberStats::reconnects},
+};
+
+/* One gauge family of the kept numbers: those named name, or with
+ * name null those named neither "actual" nor "set". */
+void KeptFamily(Exposition &e, const std::vector<ChamberStats> &chambers, const char *metric,
+                const char *name) {
+  for (const ChamberStats &c : chambers) {
+    for (int i = 0; i < c.keptCount; i++) {
+      const KeptValue &v = c.kept[i];
+      bool mine = name ? strcmp(v.name, name) == 0
+                       : strcmp(v.name, "actual") != 0 && strcmp(v.name, "set") != 0;
+      if (!mine) continue;
+      QByteArray channel = v.channel ? QByteArray(1, v.channel) : QByteArray();
+      if (name) e.sample(metric, "", {{"chamber", c.name}, {"channel", channel}}, v.number);
+      else e.sample(metric, "", {{"chamber", c.name}, {"name", v.name}, {"channel", channel}}, v.number);
+    }
+  }
+}
+
+}  // namespace
+
+void Histogram::add(double seconds) {
+  int i = 0;
+  while (i < kBucketCount && seconds > kBucketBounds[i]) i++;
+  bucket[i]++;
+  count++;
+  sum += seconds;
+}
+
+Percentiles::Percentiles() : bins_(kBins, 0) {}
+
+void Percentiles::add(int64_t ns) {
+  int64_t bin = ns < 0 ? 0 : ns / kBinNs;
+  bins_[static_cast<size_t>(bin < kBins ? bin : kBins - 1)]++;
+  count_++;
+  if (ns > maxNs_) maxNs_ = ns;
+}
+
+double Percentiles::quantileMs(double q) const {
+  if (count_ == 0) return 0;
+  uint64_t want = static_cast<uint64_t>(std::ceil(q * static_cast<double>(count_)));
+  uint64_t seen = 0;
+  for (int i = 0; i < kBins; i++) {
+    seen += bins_[static_cast<size_t>(i)];
+    if (seen >= want && seen > 0) return i == kBins - 1 ? maxMs() : std::min((i + 1) * kBinNs / 1e6, maxMs());
+  }
+  return maxMs();
+}
+
+void ChamberStats::keep(const AnswerValues &values) {
+  for (int n = 0; n < values.count && n < ANSWER_VALUES_MAX; n++) {
+    const AnswerValue &v = values.value[n];
+    if (v.kind != VALUE_NUMBER || !v.name) continue;
+    int i = 0;
+    while (i < keptCount && !(kept[i].channel == v.channel && strcmp(kept[i].name, v.name) == 0)) i++;
+    if (i == keptCount) {
+      if (keptCount == kKeptValuesMax) continue;
+      snprintf(kept[i].name, sizeof kept[i].name, "%s", v.name);
+      kept[i].channel = v.channel;
+      keptCount++;
+    }
+    kept[i].number = v.number;
+  }
+}
+
+void AppendLabelValue(const QByteArray &text, std::string &out) {
+  for (char c : text) {
+    if (c == '\\') out += "\\\\";
+    else if (c == '"') out += "\\\"";
+    else if (c == '\n') out += "\\n";
+    else out += c;
+  }
+}
+
+void RenderMetrics(const std::vector<ChamberStats> &chambers, const MonitorStats &monitor,
+                   int64_t nowNs, std::string &out) {
+  Exposition e(out);
+  e.family("quenta_chamber_up", "gauge", "1 when the chamber answered its last command, else 0.");
+  for (const ChamberStats &c : chambers)
+    e.sample("quenta_chamber_up", "", {{"chamber", c.name}, {"address", c.address}}, c.up ? 1 : 0);
+  e.family("quenta_chamber_actual_value", "gauge", "Actual value of an analogue channel.");
+  KeptFamily(e, chambers, "quenta_chamber_actual_value", "actual");
+  e.family("quenta_chamber_set_value", "gauge", "Set value of an analogue channel.");
+  KeptFamily(e, chambers, "quenta_chamber_set_value", "set");
+  e.family("quenta_chamber_value", "gauge", "Any other number the chamber's answers hold.");
+  KeptFamily(e, chambers, "quenta_chamber_value", nullptr);
+  e.family("quenta_chamber_last_answer_age_seconds", "gauge", "Seconds since the last answer.");
+  for (const ChamberStats &c : chambers)
+    if (c.lastAnswerNs >= 0)
+      e.sample("quenta_chamber_last_answer_age_seconds", "", {{"chamber", c.name}},
+               (nowNs - c.lastAnswerNs) / 1e9);
+  e.family("quenta_chamber_round_trip_seconds", "histogram",
+           "Time from writing a command to the end of its answer.");
+  for (const ChamberStats &c : chambers) e.histogram("quenta_chamber_round_trip_seconds", &c.name, c.roundTrip);
+  for (const CounterFamily &f : kCounters) {
+    e.family(f.name, "counter", f.help);
+    for (const ChamberStats &c : chambers)
+      e.sample(f.name, "", {{"chamber", c.name}}, static_cast<double>(c.*f.field));
+  }
+  e.family("quenta_monitor_poll_start_delay_seconds", "histogram",
+           "How late polls started after their due time.");
+  e.histogram("quenta_monitor_poll_start_delay_seconds", nullptr, monitor.startDelay);
+  e.family("quenta_monitor_csv_rows_total", "counter", "Rows written to the CSV file.");
+  e.sample("quenta_monitor_csv_rows_total", "", {}, static_cast<double>(monitor.csvRows));
+  e.family("quenta_monitor_csv_write_errors_total", "counter", "Results the CSV file refused.");
+  e.sample("quenta_monitor_csv_write_errors_total", "", {}, static_cast<double>(monitor.csvWriteErrors));
+}
+
+class MetricsServerPrivate {
+ public:
+  QHttpServer server;
+  std::function<void(std::string &)> render;
+};
+
+MetricsServer::MetricsServer(std::function<void(std::string &)> render)
+    : d_(std::make_unique<MetricsServerPrivate>()) {
+  d_->render = std::move(render);
+  MetricsServerPrivate *d = d_.get();
+  d_->server.route("/metrics", QHttpServerRequest::Method::Get, [d]() {
+    std::string text;
+    d->render(text);
+    return QHttpServerResponse("text/plain; version=0.0.4; charset=utf-8",
+                               QByteArray::fromStdString(text));
+  });
+  d_->server.route("/", QHttpServerRequest::Method::Get, []() {
+    return QHttpServerResponse("text/plain", "quenta-monitor: metrics at /metrics\n");
+  });
+}
+
+MetricsServer::~MetricsServer() = default;
+
+bool MetricsServer::listen(const QHostAddress &address, quint16 port, QString *error) {
+  auto *tcp = new QTcpServer(&d_->server);
+  if (!tcp->listen(address, port)) {
+    *error = QStringLiteral("cannot serve metrics on %1 port %2: %3")
+                 .arg(address.toString()).arg(port).arg(tcp->errorString());
+    delete tcp;
+    return false;
+  }
+  d_->server.bind(tcp);
+  return true;
+}
+
+}  // namespace monitor

@@ -1,0 +1,110 @@
+/*
+ * options.h -- the command line of quenta-monitor, the chambers file and
+ * the checks every chamber address and every command passes before the
+ * first connection is made.
+ *
+ * Two forms: "quenta-monitor [OPTIONS] [ADDRESS...]" polls chambers until
+ * stopped; "quenta-monitor send [OPTIONS] ADDRESS COMMAND..." sends the
+ * commands once and prints their answers. Nothing here touches the network.
+ */
+#ifndef QUENTA_MONITOR_OPTIONS_H
+#define QUENTA_MONITOR_OPTIONS_H
+
+#include <QByteArray>
+#include <QHostAddress>
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+namespace monitor {
+
+constexpr quint16 kChamberPort = 1080;
+constexpr int kCommandMax = 511;     /* Latin-1 characters of one command */
+constexpr int kNameMax = 64;         /* characters of a chamber's name */
+
+/* Exit codes of both forms; docs/monitor.md and the man page list them. */
+enum ExitCode {
+  kExitOk = 0,
+  kExitSetup = 1,        /* the CSV file or the metrics endpoint cannot be used */
+  kExitUsage = 2,        /* bad option, address, command or chambers file */
+  kExitUnreachable = 3,  /* send: no connection (refused, unreachable, timed out) */
+  kExitTimeout = 4,      /* send: a command got no answer within the timeout */
+  kExitClosed = 5,       /* send: the chamber closed the connection before answering */
+};
+
+struct ChamberSpec {
+  QString name;      /* the name from the chambers file, else the address */
+  QString host;      /* IP literal or host name, without brackets */
+  quint16 port = kChamberPort;
+  int line = 0;      /* line of the chambers file, 0 for an argument */
+
+  /* "host:port", with brackets around an IPv6 literal. */
+  QString address() const;
+};
+
+/* Output forms of send. */
+enum class SendForm { Hex, Raw, Interpreted, Json };
+
+struct MonitorOptions {
+  QList<ChamberSpec> chambers;
+  QList<QByteArray> commands;      /* Latin-1 bytes, as written */
+  int everyMs = 5000;
+  int timeoutMs = 2000;
+  int gapMs = 200;                 /* quiet time that ends an answer of open length */
+  QString csvPath;                 /* empty: no CSV */
+  bool metrics = false;
+  QHostAddress metricsAddress;
+  quint16 metricsPort = 0;
+  int durationMs = 0;              /* 0: until a signal */
+  int syncIntervalMs = 1000;       /* least time between two syncs of the CSV file */
+};
+
+struct SendOptions {
+  ChamberSpec chamber;
+  QList<QByteArray> commands;
+  int timeoutMs = 2000;
+  int gapMs = 200;
+  SendForm form = SendForm::Raw;
+  bool english = true;
+};
+
+enum class Action { Monitor, Send, Help, Version };
+
+struct Invocation {
+  Action action = Action::Monitor;
+  MonitorOptions monitor;
+  SendOptions send;
+};
+
+/* Parses the arguments after the program's name, e.g. {"send",
+ * "192.0.2.7", "A0", "--mode", "json"} or {"--chambers", "lab.txt"}.
+ * Returns true with *out filled, or false with a one-line *error (no
+ * program name, no newline): every failure is a usage error. Reads the
+ * chambers file named by --chambers. */
+bool ParseArguments(const QStringList &args, Invocation *out, QString *error);
+
+/* Reads "ADDRESS", "ADDRESS:PORT" or "[IPV6]:PORT": an IPv4 or IPv6
+ * literal, or a host name of letters, digits, hyphens and dots whose last
+ * label is not all digits. Returns true and fills host and port (port
+ * defaults to defaultPort), or false with *error naming the text. */
+bool ParseChamberAddress(const QString &text, quint16 defaultPort, ChamberSpec *out,
+                         QString *error);
+
+/* Turns one command as typed into the bytes written: 1 to 511 characters,
+ * each Latin-1 (U+0001 to U+00FF). Returns false with *error otherwise. */
+bool CommandBytes(const QString &text, QByteArray *out, QString *error);
+
+/* Reads the chambers file text (UTF-8): one chamber a line, "ADDRESS
+ * [NAME]", the name being the rest of the line; blank lines and everything
+ * from a "#" that starts a word are ignored. fileName only labels messages.
+ * Appends to *out and returns true, or returns false with *error listing
+ * every bad line as "FILE:LINE: reason", one per line. */
+bool ParseChambersText(const QByteArray &text, const QString &fileName, quint16 defaultPort,
+                       QList<ChamberSpec> *out, QString *error);
+
+/* The text --help prints. */
+const char *UsageText();
+
+}  // namespace monitor
+
+#endif

@@ -1,0 +1,119 @@
+/*
+ * poller.h -- polls many chambers at once on the Qt event loop: one
+ * QTcpSocket per chamber, one schedule for all their timers, no thread per
+ * chamber and no call that waits. A chamber that is down, slow, silent or
+ * talking garbage only ever costs its own polls.
+ *
+ * Each chamber is polled every interval, the chambers spread evenly over
+ * it. A poll writes the commands one after the other on the chamber's
+ * connection, each when the previous one's answer is complete (see
+ * answer_end.h), and ends in one result per command. Every wait is bounded
+ * by the timeout: a connection that does not come, an answer that does not
+ * come. After a failure the connection is closed and the next attempt
+ * waits 1 s, doubling to at most 60 s, until an answer resets it; polls
+ * due meanwhile end as "skipped" results, so that the record has no gap.
+ */
+#ifndef QUENTA_MONITOR_POLLER_H
+#define QUENTA_MONITOR_POLLER_H
+
+#include <QHostAddress>
+#include <QObject>
+#include <QTcpSocket>
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include "answer_end.h"
+#include "metrics.h"
+#include "options.h"
+#include "rows.h"
+#include "schedule.h"
+
+namespace monitor {
+
+struct PollSettings {
+  QList<QByteArray> commands;
+  int everyMs = 5000;
+  int timeoutMs = 2000;
+  int gapMs = 200;
+};
+
+class Poller : public QObject {
+ public:
+  Poller(const QList<ChamberSpec> &chambers, const PollSettings &settings);
+  ~Poller() override;
+
+  /* Called for every result, in the order they end. */
+  std::function<void(const CommandResult &)> onResult;
+  /* Called when a chamber comes up, or goes down with a reason. */
+  std::function<void(int chamber, bool up, const QString &why)> onChange;
+  /* Called once, after stop(), when no poll is left in flight. */
+  std::function<void()> onStopped;
+
+  /* Starts polling: the first polls fall within the first interval. */
+  void start();
+  /* Starts no more polls; the ones in flight end as usual. */
+  void stop();
+
+  const std::vector<ChamberStats> &stats() const { return stats_; }
+  const Histogram &startDelay() const { return startDelay_; }
+  const Percentiles &roundTrips() const { return roundTrips_; }
+  const Percentiles &startDelays() const { return startDelays_; }
+  int chambersUp() const;
+
+ private:
+  enum class Link { Down, Connecting, Ready, Waiting };
+
+  struct Chamber {
+    ChamberSpec spec;
+    QHostAddress literal;             /* null for a host name */
+    QTcpSocket *socket = nullptr;
+    Link link = Link::Down;
+    int64_t pollDue = 0;              /* monotonic ns */
+    int64_t pollStartNs = 0;          /* due time of the poll in flight */
+    int64_t pollWallMs = 0;
+    int command = -1;                 /* command in flight, -1 between polls */
+    int64_t sentNs = 0, sentWallMs = 0;
+    int64_t deadline = 0;             /* of the connection or the answer */
+    int64_t lastByteNs = 0;
+    size_t length = 0;
+    char answer[kAnswerMax + 1];
+    int64_t nextConnectNs = 0;
+    int64_t backoffNs = 0;
+    bool tried = false;               /* a connection was attempted before */
+    bool answeredOnLink = false;      /* the connection carried an answer already */
+    bool reused = false;              /* the command in flight went on such a connection */
+    int known = -1;                   /* -1 not yet, 0 down, 1 up */
+  };
+
+  void wake(int i, int64_t now);
+  void startPoll(int i, int64_t now);
+  void connectChamber(int i, int64_t now);
+  void sendCommand(int i);
+  void readAnswer(int i);
+  void connected(int i);
+  void socketFailed(int i);
+  void completeAnswer(int i);
+  void fail(int i, Outcome outcome, const QString &why, bool closeNow);
+  void nextCommand(int i);
+  void record(int i, int command, Outcome outcome, int64_t wallMs, int64_t roundTripNs,
+              const AnswerValues *values);
+  void setUp(int i, bool up, const QString &why);
+  void rearm(int i);
+  void checkStopped();
+
+  PollSettings settings_;
+  int64_t everyNs_, timeoutNs_, gapNs_;
+  std::vector<std::unique_ptr<Chamber>> chambers_;
+  std::vector<ChamberStats> stats_;
+  Schedule schedule_;
+  Histogram startDelay_;
+  Percentiles roundTrips_, startDelays_;
+  int inFlight_ = 0;                  /* chambers with a poll in flight */
+  bool stopping_ = false;
+  bool stopReported_ = false;
+};
+
+}  // namespace monitor
+
+#endif

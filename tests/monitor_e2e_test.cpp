@@ -1,0 +1,350 @@
+/*
+ * monitor_e2e_test.cpp -- the built quenta-monitor against the built
+ * simulator and against chambers that misbehave, over loopback: the values
+ * in the CSV and the metrics, a chamber killed and started again, slow,
+ * silent and garbage chambers beside a good one, a chamber that closes
+ * after each answer, kill -9 in mid-run, bad input, the one-shot send, and
+ * promtool on the served metrics. Addresses
+ * 127.0.30.10 to 127.0.30.79, port 1080; metrics on port 9464.
+ */
+#include <gtest/gtest.h>
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTemporaryDir>
+#include <cmath>
+#include <map>
+
+#include "monitor_support.h"
+
+namespace {
+
+constexpr int kWaitMs = 30000;  /* bound of every wait for a condition */
+
+enum Column { kTime, kChamber, kAddress, kCommand, kOutcome, kRoundTrip, kAnswer, kName, kChannel, kNumber, kText };
+
+/* Rows of one chamber, in file order. */
+std::vector<std::vector<std::string>> RowsOf(const std::vector<std::vector<std::string>> &rows,
+                                             const std::string &chamber) {
+  std::vector<std::vector<std::string>> mine;
+  for (const auto &r : rows)
+    if (r.size() > kChamber && r[kChamber] == chamber) mine.push_back(r);
+  return mine;
+}
+
+/* Results (one per command sent or skipped): rows sharing time, chamber and
+ * command count once. */
+int Results(const std::vector<std::vector<std::string>> &rows, const char *outcome = nullptr) {
+  int n = 0;
+  for (size_t i = 0; i < rows.size(); i++) {
+    bool same = i > 0 && rows[i][kTime] == rows[i - 1][kTime] && rows[i][kChamber] == rows[i - 1][kChamber] &&
+                rows[i][kCommand] == rows[i - 1][kCommand];
+    if (!same && (!outcome || rows[i][kOutcome] == outcome)) n++;
+  }
+  return n;
+}
+
+int CsvResults(const QString &path, const std::string &chamber, const char *outcome) {
+  bool whole = false;
+  return Results(RowsOf(ReadCsvRows(path, &whole), chamber), outcome);
+}
+
+/* Sets the simulated chamber's analogue channels to values that stay put:
+ * ramps off, so that each actual value jumps to its set value. */
+void PinChannels(const QString &address) {
+  RunResult r = RunMonitor({"send", address, "u0 999.9", "d0 999.9", "a0 -12.5", "u1 999.9", "d1 999.9",
+                            "a1 067.5", "a2 033.3"});
+  ASSERT_EQ(r.code, 0) << r.err.toStdString();
+  ASSERT_EQ(r.out, "u0\nd0\na0\nu1\nd1\na1\na2\n");
+}
+
+TEST(MonitorEndToEnd, ValuesInCsvAndMetricsAreWhatTheChamberAnswered) {
+  QTemporaryDir dir;
+  QString csv = dir.filePath("run.csv");
+  Child sim, mon;
+  ASSERT_TRUE(sim.startSim("127.0.30.10", {"--split-answers"}));
+  PinChannels("127.0.30.10");
+  ASSERT_TRUE(mon.startMonitor({"127.0.30.10", "--commands", "Aa,A1,P", "--every", "0.5", "--csv", csv,
+                                "--metrics", "127.0.30.10:9464"}));
+  ASSERT_TRUE(WaitFor([&] { return CsvResults(csv, "127.0.30.10:1080", "answered") >= 12; }, kWaitMs))
+      << mon.errors().toStdString();
+  QByteArray metrics = HttpGet("127.0.30.10", 9464, "/metrics");
+  EXPECT_EQ(mon.terminate(), 0) << mon.errors().toStdString();
+
+  const std::map<std::string, double> expected = {
+      {"actual0", -12.5}, {"set0", -12.5}, {"actual1", 67.5}, {"set1", 67.5}, {"actual2", 33.3},
+      {"set2", 33.3},     {"actual3", 0},  {"set3", 0},       {"actual4", 0},  {"set4", 0}};
+  for (const auto &[key, value] : expected) {
+    QByteArray metric = key.rfind("actual", 0) == 0 ? "quenta_chamber_actual_value" : "quenta_chamber_set_value";
+    QByteArray sample = metric + "{chamber=\"127.0.30.10:1080\",channel=\"" + QByteArray(1, key.back()) + "\"}";
+    EXPECT_DOUBLE_EQ(MetricValue(metrics, sample), value) << sample.toStdString();
+  }
+  bool whole = false;
+  auto rows = ReadCsvRows(csv, &whole);
+  ASSERT_TRUE(whole);
+  const std::map<std::string, std::string> answers = {
+      {"Aa", "A0 -12.5 -12.5 A1 067.5 067.5 A2 033.3 033.3 A3 000.0 000.0 A4 000.0 000.0"},
+      {"A1", "A1 067.5 067.5"},
+      {"P", "P000"}};
+  std::map<std::string, int> perCommand;
+  for (const auto &r : rows) {
+    SCOPED_TRACE(r[kCommand] + " " + r[kAnswer]);
+    ASSERT_EQ(r[kOutcome], "answered");
+    perCommand[r[kCommand]]++;
+    EXPECT_EQ(r[kAnswer], answers.at(r[kCommand]));
+    if (r[kName] == "actual" || r[kName] == "set") {
+      EXPECT_DOUBLE_EQ(std::stod(r[kNumber]), expected.at(r[kName] + r[kChannel]));
+    }
+    EXPECT_LT(std::stod(r[kRoundTrip]), 2000.0);
+  }
+  /* Every answer the simulator sent the monitor is in the file, once. */
+  int simAnswers = static_cast<int>(sim.output().count(">> ") - sim.output().count("(first part)")) - 7;
+  EXPECT_EQ(Results(rows), simAnswers) << sim.output().toStdString();
+  EXPECT_EQ(perCommand["Aa"] % 10, 0);
+  EXPECT_EQ(perCommand["Aa"] / 10, perCommand["A1"] / 2);
+}
+
+TEST(MonitorEndToEnd, ChamberKilledAndStartedAgainShowsDownThenUpWithoutGaps) {
+  QTemporaryDir dir;
+  QString csv = dir.filePath("run.csv");
+  Child a, b, mon;
+  ASSERT_TRUE(a.startSim("127.0.30.20", {}));
+  ASSERT_TRUE(b.startSim("127.0.30.21", {}));
+  ASSERT_TRUE(mon.startMonitor({"127.0.30.20", "127.0.30.21", "--every", "0.2", "--timeout", "0.5", "--csv",
+                                csv, "--metrics", "127.0.30.20:9464"}));
+  auto up = [](const char *chamber) {
+    return MetricValue(HttpGet("127.0.30.20", 9464, "/metrics"),
+                       QByteArray("quenta_chamber_up{chamber=\"") + chamber + ":1080\",address=\"" + chamber + ":1080\"}");
+  };
+  ASSERT_TRUE(WaitFor([&] { return CsvResults(csv, "127.0.30.20:1080", "answered") >= 5; }, kWaitMs));
+  EXPECT_EQ(up("127.0.30.20"), 1);
+  a.kill9();
+  ASSERT_TRUE(WaitFor([&] { return up("127.0.30.20") == 0; }, kWaitMs));
+  ASSERT_TRUE(WaitFor([&] { return CsvResults(csv, "127.0.30.20:1080", "refused") >= 3; }, kWaitMs));
+  ASSERT_TRUE(a.startSim("127.0.30.20", {}));
+  ASSERT_TRUE(WaitFor([&] { return up("127.0.30.20") == 1; }, kWaitMs));
+  int answeredAgain = CsvResults(csv, "127.0.30.20:1080", "answered");
+  ASSERT_TRUE(WaitFor([&] { return CsvResults(csv, "127.0.30.20:1080", "answered") >= answeredAgain + 3; }, kWaitMs));
+  EXPECT_EQ(mon.terminate(), 0);
+
+  bool whole = false;
+  auto rows = ReadCsvRows(csv, &whole);
+  ASSERT_TRUE(whole);
+  auto killed = RowsOf(rows, "127.0.30.20:1080");
+  auto other = RowsOf(rows, "127.0.30.21:1080");
+  /* answered, then only failures and skipped polls, then answered again */
+  std::string phases;
+  for (const auto &r : killed) {
+    char phase = r[kOutcome] == "answered" ? 'A' : 'F';
+    if (phases.empty() || phases.back() != phase) phases += phase;
+    if (phase == 'F') {
+      EXPECT_TRUE(r[kOutcome] == "refused" || r[kOutcome] == "skipped" || r[kOutcome] == "closed" ||
+                  r[kOutcome] == "timeout") << r[kOutcome];
+    }
+  }
+  EXPECT_EQ(phases, "AFA");
+  /* One result per poll for both: the outage left no gap. */
+  EXPECT_NEAR(Results(killed), Results(other), 2) << "results of the killed and of the other chamber";
+  EXPECT_EQ(Results(other, "answered"), Results(other));
+  EXPECT_TRUE(mon.errors().contains("127.0.30.20:1080 is down")) << mon.errors().toStdString();
+}
+
+TEST(MonitorEndToEnd, SlowSilentAndGarbageChambersDoNotDelayAGoodOne) {
+  QTemporaryDir dir;
+  QString csv = dir.filePath("run.csv");
+  Child good, silent, slow, mon;
+  ASSERT_TRUE(good.startSim("127.0.30.30", {}));
+  ASSERT_TRUE(silent.startSim("127.0.30.31", {"--silent"}));
+  ASSERT_TRUE(slow.startSim("127.0.30.32", {"--delay", "3000"}));
+  MisbehavingChamber garbage(MisbehavingChamber::Garbage, "127.0.30.33");
+  ASSERT_TRUE(garbage.listening());
+  ASSERT_TRUE(mon.startMonitor({"127.0.30.30", "127.0.30.31", "127.0.30.32", "127.0.30.33", "--every", "0.2",
+                                "--timeout", "1", "--csv", csv}));
+  QElapsedTimer span;
+  span.start();
+  ASSERT_TRUE(WaitFor([&] {
+    return CsvResults(csv, "127.0.30.31:1080", "timeout") >= 2 && CsvResults(csv, "127.0.30.32:1080", "timeout") >= 2 &&
+           CsvResults(csv, "127.0.30.33:1080", "invalid") >= 2;
+  }, kWaitMs));
+  EXPECT_EQ(mon.terminate(), 0);
+  double polls = span.elapsed() / 200.0;
+
+  bool whole = false;
+  auto rows = ReadCsvRows(csv, &whole);
+  ASSERT_TRUE(whole);
+  auto mine = RowsOf(rows, "127.0.30.30:1080");
+  /* Blocking on the others would cost a second per timeout: a third of
+   * the polls or fewer. */
+  EXPECT_GE(Results(mine, "answered"), polls * 0.5) << "in " << span.elapsed() << " ms";
+  EXPECT_EQ(Results(mine, "answered"), Results(mine));
+  for (const auto &r : RowsOf(rows, "127.0.30.33:1080"))
+    if (r[kOutcome] == "invalid") {
+      EXPECT_EQ(Unescape(r[kAnswer]), std::string("\xff\x00?garbage\r\n,\"", 13));
+    }
+}
+
+TEST(MonitorEndToEnd, ChamberClosingAfterEachAnswerIsAnsweredEveryTime) {
+  QTemporaryDir dir;
+  QString csv = dir.filePath("run.csv");
+  Child sim, mon;
+  ASSERT_TRUE(sim.startSim("127.0.30.45", {"--close-after-answer"}));
+  ASSERT_TRUE(mon.startMonitor({"127.0.30.45", "--commands", "A0,P,S", "--every", "0.3", "--csv", csv}));
+  ASSERT_TRUE(WaitFor([&] { return CsvResults(csv, "127.0.30.45:1080", "answered") >= 15; }, kWaitMs));
+  EXPECT_EQ(mon.terminate(), 0);
+  bool whole = false;
+  auto rows = ReadCsvRows(csv, &whole);
+  ASSERT_TRUE(whole);
+  EXPECT_EQ(Results(rows, "answered"), Results(rows)) << "a command met the connection closed after the last answer";
+}
+
+TEST(MonitorEndToEnd, KillNineLeavesOnlyWholeRowsAndATornTailIsCut) {
+  QTemporaryDir dir;
+  QString csv = dir.filePath("run.csv");
+  Child sim;
+  ASSERT_TRUE(sim.startSim("127.0.30.40", {}));
+  qint64 size = 0;
+  for (int round = 0; round < 4; round++) {
+    SCOPED_TRACE(round);
+    Child mon;
+    ASSERT_TRUE(mon.startMonitor({"127.0.30.40", "--every", "0.05", "--commands", "Aa,S,T", "--csv", csv}));
+    qint64 want = size + 20000 + 7919 * round;  /* a different moment each round */
+    ASSERT_TRUE(WaitFor([&] { return QFile(csv).size() >= want; }, kWaitMs));
+    mon.kill9();
+    size = QFile(csv).size();
+    bool whole = false;
+    ReadCsvRows(csv, &whole);
+    EXPECT_TRUE(whole);
+  }
+  QFile file(csv);
+  ASSERT_TRUE(file.open(QIODevice::Append));
+  file.write("2009-10-13T12:30:00.123Z,127.0.30.40:1080,127.0.");
+  file.close();
+  RunResult r = RunMonitor({"127.0.30.40", "--duration", "0.5", "--csv", csv});
+  EXPECT_EQ(r.code, 0) << r.err.toStdString();
+  EXPECT_TRUE(r.err.contains("cut off a torn last row of 48 bytes")) << r.err.toStdString();
+  bool whole = false;
+  auto rows = ReadCsvRows(csv, &whole);
+  EXPECT_TRUE(whole);
+  EXPECT_GT(rows.size(), 100u);
+}
+
+TEST(MonitorEndToEnd, BadInputGivesAClearMessageAndItsExitCode) {
+  QTemporaryDir dir;
+  ASSERT_TRUE(WriteFile(dir.filePath("lab.txt"), "127.0.30.60 oven\n# fine\nnot/an address\n127.0.30.61\n999.1.1.1 x\n"));
+  ASSERT_TRUE(WriteFile(dir.filePath("other.csv"), "when,what\n1,2\n"));
+  QTcpServer taken;
+  ASSERT_TRUE(taken.listen(QHostAddress("127.0.30.60"), 9464));
+  struct Case {
+    QStringList args;
+    int code;
+    const char *message;
+  } cases[] = {
+      {{"--frobnicate"}, 2, "Unknown option 'frobnicate'"},
+      {{"--chambers", dir.filePath("lab.txt")}, 2, "lab.txt:3: \"not/an\" is not a chamber address"},
+      {{"--chambers", dir.filePath("lab.txt")}, 2, "lab.txt:5: \"999.1.1.1\""},
+      {{"--chambers", dir.filePath("missing.txt")}, 2, "cannot read the chambers file"},
+      {{"127.0.30.256"}, 2, "\"127.0.30.256\" is not a chamber address"},
+      {{}, 2, "no chambers"},
+      {{"127.0.30.60", "--metrics", "127.0.30.60:9464"}, 1, "cannot serve metrics on 127.0.30.60 port 9464"},
+      {{"127.0.30.60", "--csv", dir.filePath("other.csv")}, 1, "not this monitor's CSV header"},
+      {{"127.0.30.60", "--csv", dir.filePath("no/such/dir.csv")}, 1, "cannot open the CSV file"},
+      {{"send", "127.0.30.60", QString(600, 'a')}, 2, "has 600 characters; at most 511"},
+      {{"send", "127.0.30.60", QString::fromUtf8("a0 \u4e2d")}, 2, "holds U+4E2D, which is not a Latin-1 character"},
+      {{"send", "127.0.30.60", "A0", "--timeout", "0"}, 2, "--timeout needs seconds"},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.args.join(' ').left(80).toStdString());
+    RunResult r = RunMonitor(c.args);
+    EXPECT_EQ(r.code, c.code) << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains(c.message)) << r.err.toStdString();
+  }
+  QFile after(dir.filePath("other.csv"));
+  ASSERT_TRUE(after.open(QIODevice::ReadOnly));
+  EXPECT_EQ(after.readAll(), QByteArray("when,what\n1,2\n"));
+  RunResult help = RunMonitor({"--help"});
+  EXPECT_EQ(help.code, 0);
+  EXPECT_TRUE(help.out.contains("Usage: quenta-monitor")) << help.out.toStdString();
+}
+
+TEST(MonitorEndToEnd, SendPrintsEachFormAndLanguageWithItsExitCode) {
+  Child sim, silent;
+  ASSERT_TRUE(sim.startSim("127.0.30.50", {}));
+  ASSERT_TRUE(silent.startSim("127.0.30.51", {"--silent"}));
+  MisbehavingChamber closer(MisbehavingChamber::Closer, "127.0.30.52");
+  ASSERT_TRUE(closer.listening());
+  struct Case {
+    QStringList args;
+    int code;
+    QByteArray out;
+    const char *err;
+  } cases[] = {
+      {{"127.0.30.50", "A0"}, 0, "A0 022.0 025.0\n", ""},
+      {{"127.0.30.50", "A0", "L", "--mode", "raw"}, 0, "A0 022.0 025.0\nL0\n", ""},
+      {{"127.0.30.50", "L", "--mode", "hex"}, 0, "0x4C 0x30 \n", ""},
+      {{"127.0.30.50", "A0", "--mode", "interpreted"}, 0, "Values of channel 0: Actvalue =  22.0, Setvalue =  25.0\n", ""},
+      {{"127.0.30.50", "A0", "--mode", "interpreted", "--lang", "de"}, 0,
+       "Werte das Kanal 0: Istwert =  22.0, Sollwert =  25.0\n", ""},
+      {{"127.0.30.50", "l0", "--mode", "interpreted", "--lang", "de"}, 0,
+       "Zustand der Tastaturverriegelung des Bedienteils ge\xc3\xa4ndert.\n", ""},
+      {{"127.0.30.53", "A0"}, 3, "", "cannot connect to 127.0.30.53:1080"},
+      {{"127.0.30.51", "A0", "--timeout", "0.3"}, 4, "", "no answer within the timeout to \"A0\""},
+      {{"127.0.30.50", "L", "Q", "S", "--timeout", "0.3"}, 4, "L0\n", "no answer within the timeout to \"Q\""},
+      {{"127.0.30.52", "A0"}, 5, "", "connection closed before the answer to \"A0\""},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.args.join(' ').toStdString());
+    RunResult r = RunMonitor(QStringList{"send"} + c.args);
+    EXPECT_EQ(r.code, c.code) << r.err.toStdString();
+    EXPECT_EQ(r.out, c.out);
+    EXPECT_TRUE(r.err.contains(c.err)) << r.err.toStdString();
+  }
+  RunResult json = RunMonitor({"send", "127.0.30.50", "A0", "F", "--mode", "json"});
+  ASSERT_EQ(json.code, 0) << json.err.toStdString();
+  QList<QByteArray> lines = json.out.trimmed().split('\n');
+  ASSERT_EQ(lines.size(), 2);
+  QJsonObject a0 = QJsonDocument::fromJson(lines[0]).object();
+  EXPECT_EQ(a0["answer"].toString(), "A0 022.0 025.0");
+  EXPECT_EQ(a0["outcome"].toString(), "answered");
+  EXPECT_GT(a0["round_trip_seconds"].toDouble(), 0);
+  QJsonArray values = a0["values"].toArray();
+  ASSERT_EQ(values.size(), 2);
+  EXPECT_EQ(values[0].toObject()["name"].toString(), "actual");
+  EXPECT_EQ(values[0].toObject()["channel"].toString(), "0");
+  EXPECT_EQ(values[0].toObject()["number"].toDouble(), 22.0);
+  EXPECT_EQ(values[1].toObject()["name"].toString(), "set");
+  EXPECT_EQ(values[1].toObject()["number"].toDouble(), 25.0);
+  EXPECT_EQ(QJsonDocument::fromJson(lines[1]).object()["answer"].toString(), "F");
+}
+
+TEST(MonitorEndToEnd, PromtoolAcceptsTheServedMetrics) {
+  QTemporaryDir dir;
+  ASSERT_TRUE(WriteFile(dir.filePath("lab.txt"),
+                        "127.0.30.70 oven \"A\" \\ left\n127.0.30.71 Kl\xc3\xa4gerkammer\n127.0.30.72 never there\n"));
+  Child a, b, mon;
+  ASSERT_TRUE(a.startSim("127.0.30.70", {}));
+  ASSERT_TRUE(b.startSim("127.0.30.71", {}));
+  ASSERT_TRUE(mon.startMonitor({"--chambers", dir.filePath("lab.txt"), "--commands", "Aa,S,P,T", "--every", "0.2",
+                                "--metrics", "127.0.30.70:9464"}));
+  QByteArray text;
+  ASSERT_TRUE(WaitFor([&] {
+    text = HttpGet("127.0.30.70", 9464, "/metrics");
+    return MetricValue(text, "quenta_chamber_answers_total{chamber=\"Kl\xc3\xa4gerkammer\"}") >= 4 &&
+           MetricValue(text, "quenta_chamber_refusals_total{chamber=\"never there\"}") >= 1;
+  }, kWaitMs)) << text.toStdString();
+  EXPECT_EQ(mon.terminate(), 0);
+  EXPECT_TRUE(text.contains("quenta_chamber_up{chamber=\"oven \\\"A\\\" \\\\ left\"")) << text.toStdString();
+
+  QProcess promtool;
+  promtool.start("promtool", {"check", "metrics"});
+  ASSERT_TRUE(promtool.waitForStarted(kWaitMs)) << "promtool is missing: scripts/install-deps.sh test installs it";
+  promtool.write(text);
+  promtool.closeWriteChannel();
+  ASSERT_TRUE(promtool.waitForFinished(kWaitMs));
+  EXPECT_EQ(promtool.exitCode(), 0) << promtool.readAllStandardOutput().toStdString()
+                                    << promtool.readAllStandardError().toStdString();
+}
+
+}  // namespace

@@ -1,0 +1,397 @@
+/*
+ * monitor_test.cpp -- the monitor's parts without a network: the command
+ * line and the chambers file, the end of an answer, the CSV rows and their
+ * escaping, the CSV file's header check and repair of a torn tail, the
+ * metrics text, and the schedule of wake-ups.
+ */
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QTemporaryDir>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+
+#include "answer_end.h"
+#include "csv_log.h"
+#include "metrics.h"
+#include "monitor_support.h"
+#include "options.h"
+#include "rows.h"
+#include "schedule.h"
+
+namespace {
+
+using namespace monitor;
+
+TEST(MonitorOptions, ArgumentsGiveSettingsOrAUsageError) {
+  struct Case {
+    QStringList args;
+    bool ok;
+    const char *error;  /* part of the message when !ok */
+  } cases[] = {
+      {{"192.0.2.7", "192.0.2.8", "--every", "5", "--csv", "run.csv", "--metrics", "127.0.0.1:9464"}, true, ""},
+      {{"send", "192.0.2.7", "A0", "S", "--mode", "interpreted", "--lang", "de"}, true, ""},
+      {{"--bogus", "192.0.2.7"}, false, "Unknown option 'bogus'"},
+      {{"--every", "0", "192.0.2.7"}, false, "--every needs seconds"},
+      {{"--every", "fast", "192.0.2.7"}, false, "--every needs seconds"},
+      {{"--timeout", "-1", "192.0.2.7"}, false, "--timeout needs seconds"},
+      {{"--metrics", "localhost:9464", "192.0.2.7"}, false, "--metrics needs"},
+      {{"--metrics", "127.0.0.1:70000", "192.0.2.7"}, false, "--metrics needs"},
+      {{"--commands", "A0,,S", "192.0.2.7"}, false, "an empty command"},
+      {{"300.1.2.3"}, false, "\"300.1.2.3\" is not a chamber address"},
+      {{"192.0.2.7:0"}, false, "is not a chamber address"},
+      {{"bad_name!"}, false, "is not a chamber address"},
+      {{}, false, "no chambers"},
+      {{"192.0.2.7", "192.0.2.7:1080"}, false, "is given twice"},
+      {{"send", "192.0.2.7"}, false, "send needs an address and at least one command"},
+      {{"send", "192.0.2.7", "A0", "--mode", "xml"}, false, "--mode needs hex, raw"},
+      {{"send", "192.0.2.7", "A0", "--lang", "fr"}, false, "--lang needs en or de"},
+      {{"send", "192.0.2.7", QString(512, 'A')}, false, "has 512 characters; at most 511"},
+      {{"send", "192.0.2.7", QString::fromUtf8("A\u20AC")}, false, "holds U+20AC, which is not a Latin-1"},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.args.join(' ').left(80).toStdString());
+    Invocation inv;
+    QString error;
+    EXPECT_EQ(ParseArguments(c.args, &inv, &error), c.ok) << error.toStdString();
+    if (!c.ok) {
+      EXPECT_TRUE(error.contains(c.error)) << error.toStdString();
+    }
+  }
+}
+
+TEST(MonitorOptions, DefaultsAndValuesReadBack) {
+  Invocation inv;
+  QString error;
+  ASSERT_TRUE(ParseArguments({"192.0.2.7", "[2001:db8::1]:1081", "--every", "0.25", "--commands",
+                              "A0,S", "--commands", "T", "--metrics", "9464"},
+                             &inv, &error))
+      << error.toStdString();
+  const MonitorOptions &o = inv.monitor;
+  EXPECT_EQ(o.everyMs, 250);
+  EXPECT_EQ(o.timeoutMs, 2000);
+  EXPECT_EQ(o.commands, (QList<QByteArray>{"A0", "S", "T"}));
+  ASSERT_EQ(o.chambers.size(), 2);
+  EXPECT_EQ(o.chambers[0].address(), "192.0.2.7:1080");
+  EXPECT_EQ(o.chambers[1].address(), "[2001:db8::1]:1081");
+  EXPECT_EQ(o.metricsAddress.toString(), "127.0.0.1");
+  EXPECT_EQ(o.metricsPort, 9464);
+
+  Invocation defaults;
+  ASSERT_TRUE(ParseArguments({"192.0.2.7"}, &defaults, &error)) << error.toStdString();
+  EXPECT_EQ(defaults.monitor.commands, QList<QByteArray>{"Aa"});
+  Invocation send;
+  ASSERT_TRUE(ParseArguments({"send", "192.0.2.7", QString::fromLatin1("i0 Gr\xfc\xdf")}, &send, &error));
+  EXPECT_EQ(send.send.commands[0], QByteArray("i0 Gr\xfc\xdf"));
+  EXPECT_EQ(send.send.form, SendForm::Raw);
+}
+
+TEST(MonitorOptions, ChambersFileListsEveryBadLineByNumber) {
+  const QByteArray text =
+      "# climate lab\n"
+      "192.0.2.7   oven 1   # left of the door\n"
+      "192.0.2.8:1081\n"
+      "\n"
+      "not_an_address! x\n"
+      "192.0.2.9 \xff\xfe\n"
+      "   # indented comment\n"
+      "192.0.2.300 x\n"
+      "192.0.2.10 bell\x07here\n";
+  QList<ChamberSpec> chambers;
+  QString error;
+  EXPECT_FALSE(ParseChambersText(text, "lab.txt", kChamberPort, &chambers, &error));
+  QStringList lines = error.split('\n');
+  ASSERT_EQ(lines.size(), 4) << error.toStdString();
+  EXPECT_TRUE(lines[0].startsWith("lab.txt:5: \"not_an_address!\" is not a chamber address")) << lines[0].toStdString();
+  EXPECT_TRUE(lines[1].startsWith("lab.txt:6: the name")) << lines[1].toStdString();
+  EXPECT_TRUE(lines[2].startsWith("lab.txt:8: \"192.0.2.300\"")) << lines[2].toStdString();
+  EXPECT_TRUE(lines[3].startsWith("lab.txt:9: the name")) << lines[3].toStdString();
+  ASSERT_EQ(chambers.size(), 2);
+  EXPECT_EQ(chambers[0].name, "oven 1");
+  EXPECT_EQ(chambers[0].line, 2);
+  EXPECT_EQ(chambers[1].name, "192.0.2.8:1081");
+  EXPECT_EQ(chambers[1].port, 1081);
+}
+
+TEST(MonitorAnswerEnd, FixedLengthsEndTheUsualAnswersAtOnce) {
+  struct Case {
+    const char *command, *answer;
+    bool complete;
+  } cases[] = {
+      {"A0", "A0 022.0 025.0", true},
+      {"A0", "A0 022.0 025.", false},
+      {"Aa", "A0 022.0 025.0 A1 045.0 050.0 A2 000.0 000.0 A3 000.0 000.0 A4 000.0 000.", false},
+      {"Aa", "A0 022.0 025.0 A1 045.0 050.0 A2 000.0 000.0 A3 000.0 000.0 A4 000.0 000.0", true},
+      {"Aa", "A0 022.0 025.0", false},  /* a single channel is no whole answer to Aa */
+      {"S", "S11110000", false},
+      {"S", "S111100001", true},
+      {"T", "T131009123000", true},
+      {"L", "L2", true},
+      {"E0", "E0 025.0", true},
+      {"P", "P001", false},     /* open length: the gap ends it */
+      {"F", "FDoor open", false},
+      {"A0", "S111100001xxxxx", false},  /* not the command's letter: the gap ends it */
+      {"", "", false},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(std::string(c.command) + " -> " + c.answer);
+    EXPECT_EQ(AnswerComplete(c.command, strlen(c.command), c.answer, strlen(c.answer)), c.complete);
+  }
+  std::string full(kAnswerMax, 'F');
+  EXPECT_TRUE(AnswerComplete("F", 1, full.data(), full.size()));
+}
+
+/* An answered result of command with answer, written at wallMs. */
+CommandResult Answered(const char *chamber, const char *command, const std::string &answer,
+                       int64_t wallMs, int64_t roundTripNs, const AnswerValues *values = nullptr) {
+  CommandResult r;
+  r.wallMs = wallMs;
+  r.chamber = chamber;
+  r.address = "192.0.2.7:1080";
+  r.command = command;
+  r.commandLength = strlen(command);
+  r.outcome = kAnswered;
+  r.roundTripNs = roundTripNs;
+  r.answer = answer.data();
+  r.answerLength = answer.size();
+  r.values = values;
+  return r;
+}
+
+TEST(MonitorRows, EscapingKeepsEveryByteAndEveryRowOnOneLine) {
+  std::string all;
+  for (int b = 0; b < 256; b++) all += static_cast<char>(b);
+  std::string escaped;
+  AppendEscaped(all.data(), all.size(), escaped);
+  for (char c : escaped) {
+    ASSERT_TRUE(c >= 0x20 && c < 0x7F) << "byte " << int(c);
+  }
+  EXPECT_EQ(Unescape(escaped), all);
+
+  struct Case {
+    std::string answer;
+    const char *field;  /* the answer field as written */
+  } cases[] = {
+      {"A0 022.0 025.0", "A0 022.0 025.0"},
+      {"FDoor \"B\", left", "\"FDoor \"\"B\"\", left\""},
+      {std::string("F\r\n\0\xe4\\", 6), "F\\x0d\\x0a\\x00\\xe4\\\\"},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.answer);
+    std::string rows;
+    AppendRows(Answered("oven, \"left\"", "F", c.answer, 1255437000123, 1234567), rows);
+    ASSERT_EQ(std::count(rows.begin(), rows.end(), '\n'), 1);
+    std::vector<std::string> f = ParseCsvLine(rows.substr(0, rows.size() - 1));
+    ASSERT_EQ(f.size(), 11u) << rows;
+    EXPECT_EQ(f[0], "2009-10-13T12:30:00.123Z");
+    EXPECT_EQ(f[1], "oven, \"left\"");
+    EXPECT_EQ(f[4], "answered");
+    EXPECT_EQ(f[5], "1.235");
+    EXPECT_EQ(Unescape(f[6]), c.answer);
+    EXPECT_NE(rows.find(c.field), std::string::npos) << rows;
+  }
+}
+
+TEST(MonitorRows, OneRowPerValueWrittenTogether) {
+  AnswerValues values{};
+  values.letter = 'A';
+  values.count = 3;
+  values.value[0] = AnswerValue{"actual", '0', VALUE_NUMBER, -12.5, "", 0};
+  values.value[1] = AnswerValue{"set", '0', VALUE_NUMBER, 0.1, "", 0};
+  values.value[2] = AnswerValue{"text", 0, VALUE_TEXT, 0, "a,\"b\"", 0};
+  const std::string answer = "A0 -12.5 000.1";
+  CommandResult r = Answered("c", "A0", answer, 0, 500, &values);
+  r.address = "a";
+  std::string rows;
+  AppendRows(r, rows);
+  std::istringstream lines(rows);
+  std::string line;
+  std::vector<std::vector<std::string>> parsed;
+  while (std::getline(lines, line)) parsed.push_back(ParseCsvLine(line));
+  ASSERT_EQ(parsed.size(), 3u) << rows;
+  const char *expected[3][4] = {{"actual", "0", "-12.5", ""}, {"set", "0", "0.1", ""}, {"text", "", "", "a,\"b\""}};
+  for (int i = 0; i < 3; i++) {
+    SCOPED_TRACE(i);
+    ASSERT_EQ(parsed[i].size(), 11u);
+    EXPECT_EQ(parsed[i][0], "1970-01-01T00:00:00.000Z");
+    EXPECT_EQ(parsed[i][5], "0.001");
+    for (int k = 0; k < 4; k++) {
+      EXPECT_EQ(parsed[i][7 + k], expected[i][k]);
+    }
+  }
+
+  r.outcome = kTimeout;
+  r.roundTripNs = -1;
+  r.answerLength = 0;
+  r.values = nullptr;
+  rows.clear();
+  AppendRows(r, rows);
+  EXPECT_EQ(rows, "1970-01-01T00:00:00.000Z,c,a,A0,timeout,,,,,,\n");
+}
+
+class MonitorCsvFile : public ::testing::Test {
+ protected:
+  QString path() const { return dir_.filePath("run.csv"); }
+  std::string readFile() const {
+    std::ifstream in(path().toStdString(), std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  }
+  QTemporaryDir dir_;
+};
+
+TEST_F(MonitorCsvFile, OpensRepairsOrRefusesAsTheFileDemands) {
+  const std::string header = kCsvHeader;
+  const std::string row = "2009-10-13T12:30:00.123Z,c,a,A0,timeout,,,,,,\n";
+  struct Case {
+    const char *what;
+    bool exists;
+    std::string before;
+    bool ok;
+    std::string after;
+    const char *message;  /* part of the error or the note */
+  } cases[] = {
+      {"missing file is created with its header", false, "", true, header, ""},
+      {"empty file gets the header", true, "", true, header, ""},
+      {"whole rows are kept", true, header + row, true, header + row, ""},
+      {"torn last row is cut", true, header + row + "2009-10-13T12:3", true, header + row, "torn last row of 15 bytes"},
+      {"zero bytes after a power loss are cut", true, header + row + std::string(4096, '\0'), true, header + row,
+       "torn last row of 4096 bytes"},
+      {"torn header is written again", true, header.substr(0, 20), true, header, ""},
+      {"foreign header is refused", true, "a,b,c\n1,2,3\n", false, "a,b,c\n1,2,3\n", "not this monitor's CSV header"},
+      {"older layout is refused", true, "time,chamber\n", false, "time,chamber\n", "not this monitor's CSV header"},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.what);
+    QFile::remove(path());
+    if (c.exists) {
+      ASSERT_TRUE(WriteFile(path(), QByteArray::fromStdString(c.before)));
+    }
+    CsvLog log;
+    QString error, note;
+    EXPECT_EQ(log.open(path(), 0, &error, &note), c.ok) << error.toStdString();
+    log.close();
+    EXPECT_EQ(readFile(), c.after);
+    EXPECT_TRUE((c.ok ? note : error).contains(c.message)) << (c.ok ? note : error).toStdString();
+  }
+}
+
+TEST_F(MonitorCsvFile, AppendsWholeRowsAndKeepsOthersOut) {
+  CsvLog log;
+  QString error, note;
+  ASSERT_TRUE(log.open(path(), 0, &error, &note)) << error.toStdString();
+  CsvLog second;
+  EXPECT_FALSE(second.open(path(), 0, &error, &note));
+  EXPECT_TRUE(error.contains("another process is writing")) << error.toStdString();
+  ASSERT_TRUE(log.append("r1\nr2\n", &error));
+  ASSERT_TRUE(log.append("r3\n", &error));
+  log.close();
+  EXPECT_EQ(readFile(), std::string(kCsvHeader) + "r1\nr2\nr3\n");
+
+  ASSERT_TRUE(log.open(path(), 0, &error, &note)) << "reopened after close";
+  ASSERT_TRUE(log.append("r4\n", &error));
+  log.close();
+  EXPECT_EQ(readFile(), std::string(kCsvHeader) + "r1\nr2\nr3\nr4\n");
+
+  EXPECT_FALSE(log.open(dir_.filePath("missing/run.csv"), 0, &error, &note));
+  EXPECT_TRUE(error.contains("cannot open the CSV file")) << error.toStdString();
+  EXPECT_FALSE(log.open(dir_.path(), 0, &error, &note));
+}
+
+TEST(MonitorMetrics, TextNamesEscapesAndCounts) {
+  std::vector<ChamberStats> chambers(2);
+  chambers[0].name = "oven \"A\" \\ 1\nx";
+  chambers[0].address = "192.0.2.7:1080";
+  chambers[0].up = true;
+  chambers[0].lastAnswerNs = 1000000000;
+  chambers[0].commands = 7;
+  chambers[0].answers = 6;
+  chambers[0].timeouts = 1;
+  chambers[0].roundTrip.add(0.0004);
+  chambers[0].roundTrip.add(0.003);
+  chambers[0].roundTrip.add(7);
+  AnswerValues values{};
+  values.count = 3;
+  values.value[0] = AnswerValue{"actual", '0', VALUE_NUMBER, 22.5, "", 0};
+  values.value[1] = AnswerValue{"set", '0', VALUE_NUMBER, 25, "", 0};
+  values.value[2] = AnswerValue{"program", 0, VALUE_NUMBER, 1, "", 0};
+  chambers[0].keep(values);
+  values.value[0].number = 23.5;
+  chambers[0].keep(values);  /* replaces, never adds a second series */
+  chambers[1].name = "b";
+  chambers[1].address = "192.0.2.8:1080";
+  MonitorStats monitor;
+  monitor.csvRows = 42;
+  std::string text;
+  RenderMetrics(chambers, monitor, 3500000000, text);
+
+  const char *lines[] = {
+      "quenta_chamber_up{chamber=\"oven \\\"A\\\" \\\\ 1\\nx\",address=\"192.0.2.7:1080\"} 1\n",
+      "quenta_chamber_up{chamber=\"b\",address=\"192.0.2.8:1080\"} 0\n",
+      "quenta_chamber_actual_value{chamber=\"oven \\\"A\\\" \\\\ 1\\nx\",channel=\"0\"} 23.5\n",
+      "quenta_chamber_set_value{chamber=\"oven \\\"A\\\" \\\\ 1\\nx\",channel=\"0\"} 25\n",
+      "quenta_chamber_value{chamber=\"oven \\\"A\\\" \\\\ 1\\nx\",name=\"program\",channel=\"\"} 1\n",
+      "quenta_chamber_last_answer_age_seconds{chamber=\"oven \\\"A\\\" \\\\ 1\\nx\"} 2.5\n",
+      "quenta_chamber_round_trip_seconds_bucket{chamber=\"b\",le=\"+Inf\"} 0\n",
+      "quenta_chamber_round_trip_seconds_bucket{chamber=\"oven \\\"A\\\" \\\\ 1\\nx\",le=\"0.0005\"} 1\n",
+      "quenta_chamber_round_trip_seconds_bucket{chamber=\"oven \\\"A\\\" \\\\ 1\\nx\",le=\"0.005\"} 2\n",
+      "quenta_chamber_round_trip_seconds_bucket{chamber=\"oven \\\"A\\\" \\\\ 1\\nx\",le=\"5\"} 2\n",
+      "quenta_chamber_round_trip_seconds_bucket{chamber=\"oven \\\"A\\\" \\\\ 1\\nx\",le=\"+Inf\"} 3\n",
+      "quenta_chamber_round_trip_seconds_count{chamber=\"oven \\\"A\\\" \\\\ 1\\nx\"} 3\n",
+      "quenta_chamber_commands_total{chamber=\"oven \\\"A\\\" \\\\ 1\\nx\"} 7\n",
+      "quenta_chamber_timeouts_total{chamber=\"b\"} 0\n",
+      "# TYPE quenta_chamber_reconnects_total counter\n",
+      "quenta_monitor_csv_rows_total 42\n",
+      "# TYPE quenta_monitor_poll_start_delay_seconds histogram\n",
+  };
+  for (const char *line : lines) {
+    EXPECT_NE(text.find(line), std::string::npos) << line << "\nin:\n" << text;
+  }
+  EXPECT_EQ(text.find("quenta_chamber_last_answer_age_seconds{chamber=\"b\"}"), std::string::npos);
+  std::istringstream in(text);
+  std::string line, family;
+  while (std::getline(in, line)) {  /* every sample follows the TYPE line of its family */
+    if (line.rfind("# TYPE ", 0) == 0) {
+      family = line.substr(7, line.find(' ', 7) - 7);
+    } else if (line[0] != '#') {
+      EXPECT_EQ(line.rfind(family, 0), 0u) << line;
+    }
+  }
+}
+
+TEST(MonitorMetrics, PercentilesOfLatencies) {
+  Percentiles p;
+  EXPECT_EQ(p.quantileMs(0.99), 0);
+  for (int i = 1; i <= 100; i++) p.add(i * 1000000LL);  /* 1 ms to 100 ms */
+  EXPECT_NEAR(p.quantileMs(0.5), 50, 0.11);
+  EXPECT_NEAR(p.quantileMs(0.99), 99, 0.11);
+  EXPECT_NEAR(p.maxMs(), 100, 1e-9);
+  p.add(60LL * 1000000000);  /* beyond the bins: counted, and the maximum */
+  EXPECT_EQ(p.count(), 101u);
+  EXPECT_NEAR(p.quantileMs(1.0), 60000, 1e-6);
+}
+
+TEST(MonitorSchedule, WakesEachIdOnceAtItsEarliestTimeInTimeOrder) {
+  EnsureApp();
+  constexpr int64_t kMs = 1000000;
+  std::vector<int> woken;
+  std::vector<int64_t> late;
+  int64_t start = NowNs();
+  const int64_t asked[3] = {5 * kMs, 10 * kMs, 20 * kMs};
+  Schedule schedule(3, [&](int id, int64_t now) {
+    woken.push_back(id);
+    late.push_back(now - (start + asked[id]));
+  });
+  schedule.wake(0, start + 30 * kMs);
+  schedule.wake(1, start + 10 * kMs);
+  schedule.wake(2, start + 20 * kMs);
+  schedule.wake(0, start + 5 * kMs);   /* earlier: this one counts, the one at 30 ms lapses */
+  schedule.wake(1, start + 50 * kMs);  /* later while one at 10 ms waits: changes nothing */
+  ASSERT_TRUE(WaitFor([&] { return woken.size() >= 3; }, 30000));
+  WaitFor([] { return false; }, 100);  /* the lapsed times pass: they must wake nobody */
+  EXPECT_EQ(woken, (std::vector<int>{0, 1, 2}));
+  for (int64_t l : late) EXPECT_GE(l, 0) << "woken before its time";
+}
+
+}  // namespace
