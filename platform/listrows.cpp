@@ -196,7 +196,8 @@ int RowsShown(const QStyleOptionViewItem &opt, const QModelIndex &index)
 
 bool ListRowDelegate::Look::operator==(const Look &o) const
 {
-    return size == o.size && colours == o.colours && palette == o.palette && pixelRatio == o.pixelRatio;
+    return size == o.size && colours == o.colours && palette == o.palette && pixelRatio == o.pixelRatio &&
+           style == o.style;
 }
 
 ListRowDelegate::ListRowDelegate(QListView *view) : QStyledItemDelegate(view) {}
@@ -204,12 +205,12 @@ ListRowDelegate::ListRowDelegate(QListView *view) : QStyledItemDelegate(view) {}
 ListRowDelegate::~ListRowDelegate() = default;
 
 /*
- * Returns the kept row whose display text is opt.text, made and laid out
- * to width pixels when there is none. The layouts hang on the font, the
- * alignment and direction, and width: a change of any drops every kept row.
- * The reference holds until the next call.
+ * Returns the kept row whose display text is text, made and laid out to
+ * width pixels in opt's font when there is none. The layouts hang on the
+ * font, the alignment and direction, and width: a change of any drops every
+ * kept row. The reference holds until the next call.
  */
-ListRowDelegate::Row &ListRowDelegate::rowFor(const QStyleOptionViewItem &opt, int width) const
+ListRowDelegate::Row &ListRowDelegate::rowFor(const QString &text, const QStyleOptionViewItem &opt, int width) const
 {
     const QTextOption option = RowTextOption(opt);
     if (width != width_ || opt.font != font_ || option.alignment() != alignment_ ||
@@ -220,10 +221,10 @@ ListRowDelegate::Row &ListRowDelegate::rowFor(const QStyleOptionViewItem &opt, i
         alignment_ = option.alignment();
         direction_ = option.textDirection();
     }
-    Row &row = rows_[opt.text];
+    Row &row = rows_[text];
     row.used = ++clock_;
     if (!row.layout) {
-        row.layout = RowLayout(opt.text, opt.font, option, width);
+        row.layout = RowLayout(text, opt.font, option, width);
         layouts_++;
     }
     return row;
@@ -240,10 +241,30 @@ void ListRowDelegate::evictOldRows(int keep) const
         it = clock_ - it->used >= static_cast<unsigned long>(keep) ? rows_.erase(it) : std::next(it);
 }
 
+/* Returns the picture of row painted as opt says (neither selected nor
+ * current), drawing it when the kept one has another look. opt.text is
+ * empty; textRect from TextRect; ratio: the device's pixel ratio. */
+const QPixmap &ListRowDelegate::pictureOf(Row &row, const QStyleOptionViewItem &opt, const QRect &textRect,
+                                          qreal ratio) const
+{
+    const Look look{opt.rect.size(), RowGroup(opt), opt.palette.cacheKey(), ratio, RowStyle(opt)};
+    if (!row.picture.isNull() && row.pictureLook == look)
+        return row.picture;
+    row.picture = QPixmap(opt.rect.size() * ratio);
+    row.picture.setDevicePixelRatio(ratio);
+    row.picture.fill(opt.palette.color(RowGroup(opt), QPalette::Base));
+    QPainter p(&row.picture);
+    p.translate(-opt.rect.topLeft());
+    PaintRow(&p, opt, textRect, row.layout.get());
+    row.pictureLook = look;
+    pictures_++;
+    return row.picture;
+}
+
 /*
  * Paints one row as Qt's delegate would, from its kept layout; a row that
- * is not selected is copied from its kept picture, drawn when there is none
- * of its look. Rows with an icon or a check box are left to Qt's delegate.
+ * is neither selected nor current is copied from its kept picture. Rows
+ * with an icon or a check box are left to Qt's delegate.
  */
 void ListRowDelegate::paint(QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index) const
 {
@@ -261,26 +282,13 @@ void ListRowDelegate::paint(QPainter *painter, const QStyleOptionViewItem &optio
         return;
     }
     evictOldRows(RowsShown(opt, index) + kSpareRows);
-    opt.text = text;
-    Row &row = rowFor(opt, textRect.width());
-    opt.text.clear();
-    if (!PictureFits(opt)) {
+    Row &row = rowFor(text, opt, textRect.width());
+    if (PictureFits(opt)) {
+        const qreal ratio = painter->device()->devicePixelRatioF();
+        painter->drawPixmap(opt.rect.topLeft(), pictureOf(row, opt, textRect, ratio));
+    } else {
         PaintRow(painter, opt, textRect, row.layout.get());
-        return;
     }
-    const qreal ratio = painter->device()->devicePixelRatioF();
-    const Look look{opt.rect.size(), RowGroup(opt), opt.palette.cacheKey(), ratio};
-    if (row.picture.isNull() || !(row.pictureLook == look)) {
-        row.picture = QPixmap(opt.rect.size() * ratio);
-        row.picture.setDevicePixelRatio(ratio);
-        row.picture.fill(opt.palette.color(RowGroup(opt), QPalette::Base));
-        QPainter p(&row.picture);
-        p.translate(-opt.rect.topLeft());
-        PaintRow(&p, opt, textRect, row.layout.get());
-        row.pictureLook = look;
-        pictures_++;
-    }
-    painter->drawPixmap(opt.rect.topLeft(), row.picture);
 }
 
 /* One line high, as the style measures a row of one line in the row's font;

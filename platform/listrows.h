@@ -48,6 +48,7 @@ private:
         int colours = 0; /* QPalette::ColorGroup of its text */
         qint64 palette = 0;
         qreal pixelRatio = 0;
+        const void *style = nullptr;
         bool operator==(const Look &o) const;
     };
     struct Row {
@@ -56,7 +57,8 @@ private:
         Look pictureLook;
         unsigned long used = 0; /* clock_ at its last paint, for eviction */
     };
-    Row &rowFor(const QStyleOptionViewItem &opt, int width) const;
+    Row &rowFor(const QString &text, const QStyleOptionViewItem &opt, int width) const;
+    const QPixmap &pictureOf(Row &row, const QStyleOptionViewItem &opt, const QRect &textRect, qreal ratio) const;
     void evictOldRows(int keep) const;
 
     /* Painting is const to Qt; what is kept here is not what is painted. */
