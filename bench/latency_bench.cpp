@@ -20,10 +20,19 @@
  * microseconds later, as a slower chamber does, and finds the program idle:
  * the figure is then that of the receive path alone.
  *
+ * With --flood N it measures instead how fast the module lists long
+ * answers: the stand-in answers one command with N answers of 2,500 bytes
+ * written back to back, the module lists them in the "without framing" mode
+ * (one line per read, every byte as it came), and a timer that is due every
+ * 5 ms tells how long the event loop was held at the most. Every listed
+ * byte is checked against what was written.
+ *
  * Usage: latency_bench [--address A] [--count N] [--warmup N]
- *                      [--answer-delay-us N] [--gap-ms N]
+ *                      [--answer-delay-us N] [--gap-ms N] [--flood N]
  * Prints one line per path, times in microseconds:
  *   latency <path> <answers> p50 <us> p99 <us> max <us>
+ * or, with --flood, one line:
+ *   flood module-raw <answers> lines <n> bytes <n> ms <ms> lines/s <n> held-ms <ms>
  * Exits 0, or 1 after a message when an answer is lost or listed wrong.
  */
 #include <QApplication>
@@ -42,6 +51,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <functional>
@@ -66,6 +76,9 @@ const int kDefaultCount = 1000;
 const int kDefaultWarmup = 50;
 const int kDefaultAnswerDelayUs = 0;
 const int kDefaultGapMs = 2;
+const int kFloodWaitMs = 120000;  /* the longest a flood may take to be listed */
+const int kHoldTickMs = 5;        /* the timer that watches the event loop */
+const int kFloodMax = 20000;      /* answers in a flood at most (50 MB) */
 
 long long NowNs()
 {
@@ -77,6 +90,8 @@ long long NowNs()
 struct Peer {
     int listenFd = -1;
     int answerDelayUs = 0;
+    std::atomic<const std::string *> flood{nullptr}; /* written whole for the next command */
+    std::atomic<long long> floodNs{0};
     std::vector<int> conns;
     std::atomic<bool> stop{false};
     std::atomic<long long> writeNs{0};
@@ -105,9 +120,26 @@ int Listen(const char *address)
     return fd;
 }
 
+/* Writes all of bytes to fd. Returns false after a message. */
+bool WriteAll(int fd, const std::string &bytes)
+{
+    size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = send(fd, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            fprintf(stderr, "latency_bench: the peer cannot write: %s\n", strerror(errno));
+            return false;
+        }
+        done += static_cast<size_t>(n);
+    }
+    return true;
+}
+
 /* One readable connection of the peer: a read is one command, answered
- * after the peer's answer delay; the time of the write is kept. A closed
- * connection is dropped. */
+ * after the peer's answer delay, or with the flood when one waits; the
+ * time of the (first) write is kept. A closed connection is dropped. */
 void Answer(Peer *peer, size_t index)
 {
     char command[COMMAND_SIZE];
@@ -117,6 +149,11 @@ void Answer(Peer *peer, size_t index)
     if (n <= 0) {
         close(fd);
         peer->conns.erase(peer->conns.begin() + static_cast<long>(index));
+        return;
+    }
+    if (const std::string *flood = peer->flood.exchange(nullptr, std::memory_order_acq_rel)) {
+        peer->floodNs.store(NowNs(), std::memory_order_release);
+        WriteAll(fd, *flood);
         return;
     }
     if (peer->answerDelayUs > 0)
@@ -265,6 +302,76 @@ bool MeasureModule(const char *name, int mode, Arrival *arrival)
     return Measure(name, list, arrival, send, ExpectedLine(mode));
 }
 
+/* answers answers of ANSWER_MAX bytes each, printable ASCII and Latin-1
+ * letters in a pattern that does not repeat from one answer to the next. */
+std::string FloodBytes(int answers)
+{
+    std::string bytes;
+    for (int a = 0; a < answers; a++)
+        for (int i = 0; i < ANSWER_MAX; i++) {
+            const int c = (i * 7 + a * 3) % (0x5F + 0x40);
+            bytes += static_cast<char>(c < 0x5F ? 0x20 + c : 0xC0 + (c - 0x5F));
+        }
+    return bytes;
+}
+
+/* What the received list took in during a flood, and the longest the
+ * event loop let the watching timer wait. */
+struct Intake {
+    std::string bytes;
+    int lines = 0;
+    long long lastNs = 0;
+    long long lastTickNs = 0;
+    long long longestGapNs = 0;
+};
+
+/*
+ * Has the peer answer the next command with a flood of answers, sends it
+ * as Enter does, and lists until every byte is in (or kFloodWaitMs pass).
+ * Prints the flood's line and returns true when every byte was listed in
+ * order; false after a message.
+ */
+bool MeasureFlood(int answers, Peer *peer)
+{
+    auto *list = static_cast<QListWidget *>(GetCtrlWidget(mainPanel, ZEICHEN_EMPFANGEN));
+    const std::string sent = FloodBytes(answers);
+    Intake in;
+    QEventLoop loop;
+    QTimer tick;
+
+    SetCtrlVal(mainPanel, RINGSLIDE, DISPLAY_RAW);
+    QObject::connect(list->model(), &QAbstractItemModel::rowsInserted, list, [&] {
+        in.bytes += list->item(0)->text().toLatin1().toStdString();
+        in.lines++;
+        in.lastNs = NowNs();
+        if (in.bytes.size() >= sent.size())
+            loop.quit();
+    });
+    tick.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&tick, &QTimer::timeout, [&in] {
+        const long long now = NowNs();
+        if (in.lastTickNs > 0)
+            in.longestGapNs = std::max(in.longestGapNs, now - in.lastTickNs);
+        in.lastTickNs = now;
+    });
+    peer->flood.store(&sent, std::memory_order_release);
+    tick.start(kHoldTickMs);
+    QTimer::singleShot(kFloodWaitMs, &loop, &QEventLoop::quit);
+    SENDEN(mainPanel, SEND_STRING, EVENT_KEYPRESS, nullptr, VAL_ENTER_VKEY, 0);
+    loop.exec();
+    if (in.bytes != sent) {
+        fprintf(stderr, "latency_bench: the flood's %zu bytes were listed as %zu bytes%s\n", sent.size(),
+                in.bytes.size(), in.bytes.size() == sent.size() ? ", not as written" : "");
+        return false;
+    }
+    const double ms = static_cast<double>(in.lastNs - peer->floodNs.load(std::memory_order_acquire)) / 1e6;
+    const double heldMs = std::max(0.0, static_cast<double>(in.longestGapNs) / 1e6 - kHoldTickMs);
+    printf("flood module-raw %d lines %d bytes %zu ms %.1f lines/s %.0f held-ms %.1f\n", answers, in.lines,
+           in.bytes.size(), ms, in.lines / (ms / 1000.0), heldMs);
+    fflush(stdout);
+    return true;
+}
+
 /* Connects a plain blocking socket to address, port 1080. Returns it or -1. */
 int PlainConnect(const char *address)
 {
@@ -353,12 +460,18 @@ int IntOption(int argc, char *argv[], const char *option, int fallback)
     return (end == text || *end != '\0' || value < 0 || value > 1000000) ? -1 : (int)value;
 }
 
-/* Both module paths, then plain Qt, against the peer of arrival. Returns
- * true when all ran. */
-bool RunAll(const char *address, Arrival &arrival)
+/* Both module paths, then plain Qt, against the peer of arrival; or with
+ * floodAnswers above 0 the flood alone. Returns true when all ran. */
+bool RunAll(const char *address, Arrival &arrival, int floodAnswers)
 {
     if (!StartModule(address))
         return false;
+    if (floodAnswers > 0) {
+        const bool ok = MeasureFlood(floodAnswers, arrival.peer);
+        DisconnectFromTCPServer(connHandle);
+        connected = 0;
+        return ok;
+    }
     WatchList(static_cast<QListWidget *>(GetCtrlWidget(mainPanel, ZEICHEN_EMPFANGEN)), &arrival);
     bool ok = MeasureModule("module-raw", DISPLAY_RAW, &arrival) &&
               MeasureModule("module-interpreted", DISPLAY_INTERPRETED, &arrival);
@@ -380,9 +493,11 @@ int main(int argc, char *argv[])
     arrival.warmup = IntOption(argc, argv, "--warmup", kDefaultWarmup);
     arrival.gapMs = IntOption(argc, argv, "--gap-ms", kDefaultGapMs);
     peer.answerDelayUs = IntOption(argc, argv, "--answer-delay-us", kDefaultAnswerDelayUs);
-    if (arrival.count < 1 || arrival.warmup < 0 || arrival.gapMs < 0 || peer.answerDelayUs < 0) {
+    const int floodAnswers = IntOption(argc, argv, "--flood", 0);
+    if (arrival.count < 1 || arrival.warmup < 0 || arrival.gapMs < 0 || peer.answerDelayUs < 0 ||
+        floodAnswers < 0 || floodAnswers > kFloodMax) {
         fprintf(stderr, "usage: latency_bench [--address A] [--count N>0] [--warmup N] "
-                        "[--answer-delay-us N] [--gap-ms N]\n");
+                        "[--answer-delay-us N] [--gap-ms N] [--flood N<=%d]\n", kFloodMax);
         return 2;
     }
     if (InitRuntimeEngine(nullptr, argv, 0) != 1) {
@@ -392,7 +507,7 @@ int main(int argc, char *argv[])
     if ((peer.listenFd = Listen(address)) < 0)
         return 1;
     peer.thread = std::thread(RunPeer, &peer);
-    const bool ok = RunAll(address, arrival);
+    const bool ok = RunAll(address, arrival, floodAnswers);
     peer.stop = true;
     peer.thread.join();
     for (int fd : peer.conns)

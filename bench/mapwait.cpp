@@ -5,14 +5,21 @@
  * It watches the root window for MapNotify before it starts the program, so
  * no map can be missed, and takes the time with the monotonic clock just
  * before fork. Windows that bypass the window manager (menus, tooltips) do
- * not count. The program is left running; it is killed only on failure.
+ * not count. With --painted it waits on to the first drawing on the screen
+ * after that map, the program's first painted frame (the X DAMAGE extension
+ * reports every drawing into the root window and the windows in it; a
+ * window that is mapped draws nothing by itself unless it has a background,
+ * which Qt's windows have not). The program is left running; it is killed
+ * only on failure.
  *
- * Usage: mapwait [--timeout-ms N] -- program [argument...]
+ * Usage: mapwait [--timeout-ms N] [--painted] -- program [argument...]
  * Prints "<pid> <milliseconds>" on standard output and exits 0; exits 1
- * after a message on standard error when the display cannot be opened, the
- * program cannot start, ends, or maps nothing within the timeout (default
- * 20000 ms); 2 for bad usage.
+ * after a message on standard error when the display cannot be opened (or
+ * lacks DAMAGE, with --painted), the program cannot start, ends, or maps
+ * (or paints) nothing within the timeout (default 20000 ms); 2 for bad
+ * usage.
  */
+#include <xcb/damage.h>
 #include <xcb/xcb.h>
 
 #include <errno.h>
@@ -81,33 +88,92 @@ pid_t Start(char *argv[])
     return pid;
 }
 
-/* Takes the events that have arrived. Returns 1 when one of them maps a
- * top-level window that is not override-redirect, 0 otherwise. */
-int TakeEvents(xcb_connection_t *x, xcb_window_t root)
+/* What is waited for, and how far it got. */
+struct Watch {
+    xcb_window_t root = 0;
+    int damageNotify = -1; /* the event code of DamageNotify; -1: the map alone */
+    bool mapped = false;
+    xcb_rectangle_t window = {0, 0, 0, 0}; /* where the mapped window lies */
+    bool painted = false;
+};
+
+/*
+ * Asks for a report of every drawing into the root window and the windows
+ * in it. Returns the event code of those reports, or -1 after a message
+ * when the display has no DAMAGE extension.
+ */
+int WatchDrawing(xcb_connection_t *x, xcb_window_t root)
 {
-    int mapped = 0;
+    const xcb_query_extension_reply_t *ext = xcb_get_extension_data(x, &xcb_damage_id);
+    if (!ext || !ext->present) {
+        fprintf(stderr, "mapwait: the display has no DAMAGE extension\n");
+        return -1;
+    }
+    free(xcb_damage_query_version_reply(x, xcb_damage_query_version(x, 1, 1), NULL));
+    xcb_void_cookie_t c = xcb_damage_create_checked(x, xcb_generate_id(x), root,
+                                                    XCB_DAMAGE_REPORT_LEVEL_RAW_RECTANGLES);
+    if (xcb_generic_error_t *e = xcb_request_check(x, c)) {
+        fprintf(stderr, "mapwait: cannot watch the drawing (X error %d)\n", e->error_code);
+        free(e);
+        return -1;
+    }
+    return ext->first_event + XCB_DAMAGE_NOTIFY;
+}
+
+/* Where window lies on the screen, or an empty rectangle when it is gone. */
+xcb_rectangle_t Geometry(xcb_connection_t *x, xcb_window_t window)
+{
+    xcb_rectangle_t r = {0, 0, 0, 0};
+    if (xcb_get_geometry_reply_t *g = xcb_get_geometry_reply(x, xcb_get_geometry(x, window), NULL)) {
+        r = {g->x, g->y, g->width, g->height};
+        free(g);
+    }
+    return r;
+}
+
+/* True when a and b overlap. */
+bool Overlap(const xcb_rectangle_t &a, const xcb_rectangle_t &b)
+{
+    return a.x < b.x + b.width && b.x < a.x + a.width && a.y < b.y + b.height && b.y < a.y + a.height;
+}
+
+/* Takes the events that have arrived: the first map of a top-level window
+ * that is not override-redirect, and, when drawing is watched, the first
+ * drawing inside that window after it (the screen around it, where another
+ * window may be going away, does not count). Returns 1 when what is waited
+ * for has come, else 0. */
+int TakeEvents(xcb_connection_t *x, Watch *w)
+{
     while (xcb_generic_event_t *e = xcb_poll_for_event(x)) {
-        if ((e->response_type & 0x7f) == XCB_MAP_NOTIFY) {
+        const int type = e->response_type & 0x7f;
+        if (type == XCB_MAP_NOTIFY && !w->mapped) {
             xcb_map_notify_event_t *m = (xcb_map_notify_event_t *)e;
-            if (m->event == root && !m->override_redirect)
-                mapped = 1;
+            if (m->event == w->root && !m->override_redirect) {
+                w->mapped = true;
+                if (w->damageNotify >= 0)
+                    w->window = Geometry(x, m->window);
+            }
+        } else if (w->mapped && type == w->damageNotify) {
+            if (Overlap(((xcb_damage_notify_event_t *)e)->area, w->window))
+                w->painted = true;
         }
         free(e);
     }
-    return mapped;
+    return w->mapped && (w->damageNotify < 0 || w->painted);
 }
 
 /*
- * Waits for the map of a top-level window of any client until deadlineNs.
- * Returns 1 on a map, 0 on timeout, -1 when pid ended or the display
- * connection broke.
+ * Waits for the map of a top-level window of any client (and with drawing
+ * watched, for the first drawing after it) until deadlineNs. Returns 1
+ * when it came, 0 on timeout, -1 when pid ended or the display connection
+ * broke.
  */
-int WaitForMap(xcb_connection_t *x, xcb_window_t root, pid_t pid, long long deadlineNs)
+int WaitForMap(xcb_connection_t *x, Watch *w, pid_t pid, long long deadlineNs)
 {
     struct pollfd p;
 
     while (NowNs() < deadlineNs) {
-        if (TakeEvents(x, root))
+        if (TakeEvents(x, w))
             return 1;
         if (xcb_connection_has_error(x) || waitpid(pid, NULL, WNOHANG) == pid)
             return -1;
@@ -119,15 +185,20 @@ int WaitForMap(xcb_connection_t *x, xcb_window_t root, pid_t pid, long long dead
     return 0;
 }
 
-/* Reads "[--timeout-ms N] --" from argv. Returns the index of the program
- * name, or 0 for bad usage; sets *timeoutMs. */
-int ParseArguments(int argc, char *argv[], int *timeoutMs)
+/* Reads "[--timeout-ms N] [--painted] --" from argv. Returns the index of
+ * the program name, or 0 for bad usage; sets *timeoutMs and *painted. */
+int ParseArguments(int argc, char *argv[], int *timeoutMs, bool *painted)
 {
     int i = 1;
     *timeoutMs = kDefaultTimeoutMs;
+    *painted = false;
     if (i + 1 < argc && strcmp(argv[i], "--timeout-ms") == 0) {
         *timeoutMs = atoi(argv[i + 1]);
         i += 2;
+    }
+    if (i < argc && strcmp(argv[i], "--painted") == 0) {
+        *painted = true;
+        i++;
     }
     if (i >= argc || strcmp(argv[i], "--") != 0 || i + 1 >= argc || *timeoutMs <= 0)
         return 0;
@@ -139,27 +210,33 @@ int ParseArguments(int argc, char *argv[], int *timeoutMs)
 int main(int argc, char *argv[])
 {
     int timeoutMs;
-    int program = ParseArguments(argc, argv, &timeoutMs);
-    xcb_window_t root;
+    bool painted;
+    int program = ParseArguments(argc, argv, &timeoutMs, &painted);
+    Watch watch;
 
     if (program == 0) {
-        fprintf(stderr, "usage: mapwait [--timeout-ms N] -- program [argument...]\n");
+        fprintf(stderr, "usage: mapwait [--timeout-ms N] [--painted] -- program [argument...]\n");
         return 2;
     }
-    xcb_connection_t *x = WatchRoot(&root);
+    xcb_connection_t *x = WatchRoot(&watch.root);
     if (!x)
         return 1;
+    if (painted && (watch.damageNotify = WatchDrawing(x, watch.root)) < 0) {
+        xcb_disconnect(x);
+        return 1;
+    }
     const long long startNs = NowNs();
     const pid_t pid = Start(argv + program);
     if (pid < 0) {
         fprintf(stderr, "mapwait: cannot fork: %s\n", strerror(errno));
         return 1;
     }
-    const int result = WaitForMap(x, root, pid, startNs + (long long)timeoutMs * 1000000LL);
+    const int result = WaitForMap(x, &watch, pid, startNs + (long long)timeoutMs * 1000000LL);
     const long long mappedNs = NowNs();
     xcb_disconnect(x);
     if (result != 1) {
-        fprintf(stderr, "mapwait: %s mapped no window (%s)\n", argv[program],
+        fprintf(stderr, "mapwait: %s %s (%s)\n", argv[program],
+                watch.mapped ? "painted nothing after its map" : "mapped no window",
                 result == 0 ? "timed out" : "it ended or the display went away");
         kill(pid, SIGKILL);
         return 1;

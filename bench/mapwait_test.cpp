@@ -2,9 +2,10 @@
  * mapwait_test.cpp -- mapwait on an X server of its own (ctest runs the
  * test under scripts/with-xvfb.sh, which sets DISPLAY): it reports the pid
  * and a plausible time for a window that maps, leaves that program
- * running, waits past windows that bypass the window manager, and fails in
- * bounded time for a program that ends, cannot start or maps nothing; bad
- * usage exits 2.
+ * running, waits past windows that bypass the window manager, with
+ * --painted waits on to the window's first drawing, and fails in bounded
+ * time for a program that ends, cannot start, maps nothing or paints
+ * nothing; bad usage exits 2.
  */
 #include <gtest/gtest.h>
 
@@ -106,25 +107,28 @@ double TakeReport(const std::string &out)
     return ms;
 }
 
-TEST_F(Mapwait, CountsOnlyTopLevelWindowsThatAWindowManagerWouldSee)
+TEST_F(Mapwait, CountsOnlyTopLevelWindowsAndWithPaintedTheirFirstDrawing)
 {
     struct Case {
         const char *helperArguments;
-        const char *timeout;
+        const char *options;
         int exitCode;
         double minMs;
     } cases[] = {
-        {"0", "30000", 0, 0},
-        {"400", "30000", 0, 400},
-        {"400 override", "30000", 0, 400},
-        {"4000 override", "400", 1, -1},
+        {"0", "--timeout-ms 30000", 0, 0},
+        {"400", "--timeout-ms 30000", 0, 400},
+        {"400 override", "--timeout-ms 30000", 0, 400},
+        {"4000 override", "--timeout-ms 400", 1, -1},
+        {"0 paint 400", "--timeout-ms 30000 --painted", 0, 400},
+        {"200 override paint 400", "--timeout-ms 30000 --painted", 0, 600},
+        {"0", "--timeout-ms 600 --painted", 1, -1},
     };
     for (const Case &c : cases) {
-        SCOPED_TRACE(testing::Message() << "map_helper " << c.helperArguments << ", timeout " << c.timeout);
+        SCOPED_TRACE(testing::Message() << "map_helper " << c.helperArguments << ", " << c.options);
         std::string out;
         double seconds;
-        const std::string arguments = std::string("--timeout-ms ") + c.timeout + " -- " + BinDir() +
-                                      "/map_helper " + c.helperArguments;
+        const std::string arguments = std::string(c.options) + " -- " + BinDir() + "/map_helper " +
+                                      c.helperArguments;
         EXPECT_EQ(RunMapwait(arguments, &out, &seconds), c.exitCode) << lastErrors;
         const double ms = TakeReport(out);
         if (c.exitCode == 0)

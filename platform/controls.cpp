@@ -15,6 +15,7 @@
  * activated, ...); the library's own changes block the others, so a
  * program's SetCtrlVal never raises an event. Exports UiBuildControl().
  */
+#include "listrows.h"
 #include "uicore.h"
 #include "widgets.h"
 
@@ -313,6 +314,7 @@ QWidget *BuildListBox(UiPanel *p, UiControl *c)
     QListWidget *list = new QListWidget(p->window);
     list->setSelectionMode(QAbstractItemView::SingleSelection);
     list->setUniformItemSizes(true);
+    list->setItemDelegate(new ListRowDelegate(list));
     FillItems(c, NewItemList(list));
     return list;
 }
