@@ -361,7 +361,7 @@ const char *UsageText() {
       "  --answer-gap MS        quiet time that ends an answer of open length (default 200)\n"
       "  --csv FILE             append one row per value to FILE (created if missing)\n"
       "  --sync-interval MS     least time between syncs of the CSV file to disk\n"
-      "                         (default 1000; 0: sync as soon as rows are written)\n"
+      "                         (default 0: sync as soon as rows are written)\n"
       "  --metrics [ADDR:]PORT  serve Prometheus metrics at /metrics (address\n"
       "                         default 127.0.0.1)\n"
       "  --port PORT            chamber port where an address gives none (default 1080)\n"

@@ -56,7 +56,7 @@ struct MonitorOptions {
   QHostAddress metricsAddress;
   quint16 metricsPort = 0;
   int durationMs = 0;              /* 0: until a signal */
-  int syncIntervalMs = 1000;       /* least time between two syncs of the CSV file */
+  int syncIntervalMs = 0;          /* least time between two syncs of the CSV file; 0: at once */
 };
 
 struct SendOptions {

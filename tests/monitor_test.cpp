@@ -5,9 +5,12 @@
  * metrics text, and the schedule of wake-ups.
  */
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <cstring>
 #include <fstream>
@@ -297,6 +300,70 @@ TEST_F(MonitorCsvFile, AppendsWholeRowsAndKeepsOthersOut) {
   EXPECT_FALSE(log.open(dir_.filePath("missing/run.csv"), 0, &error, &note));
   EXPECT_TRUE(error.contains("cannot open the CSV file")) << error.toStdString();
   EXPECT_FALSE(log.open(dir_.path(), 0, &error, &note));
+}
+
+/* Group commit: a row counts once a sync covered it; rows appended while a
+ * sync runs are taken by the next one, and close() syncs the rest. */
+TEST_F(MonitorCsvFile, CountsRowsOnlyOnceSyncedAndSyncsTheRestOnClose) {
+  struct Case {
+    int syncIntervalMs;
+    int appends;
+  } cases[] = {{0, 1}, {0, 200}, {3600000, 50}};
+  for (const Case &c : cases) {
+    SCOPED_TRACE(testing::Message() << "interval " << c.syncIntervalMs << " ms, " << c.appends << " appends");
+    QFile::remove(path());
+    CsvLog log;
+    QString error, note;
+    ASSERT_TRUE(log.open(path(), c.syncIntervalMs, &error, &note)) << error.toStdString();
+    EXPECT_EQ(log.rowsSynced(), 0u);
+    for (int i = 0; i < c.appends; i++) ASSERT_TRUE(log.append("a,1\nb,2\n", &error));
+    const uint64_t rows = 2u * static_cast<uint64_t>(c.appends);
+    if (c.syncIntervalMs == 0) {
+      EXPECT_TRUE(WaitFor([&] { return log.rowsSynced() == rows; }, 30000)) << log.rowsSynced();
+    } else {
+      /* The first sync may come at once; the next waits an hour. */
+      EXPECT_TRUE(WaitFor([&] { return log.rowsSynced() > 0; }, 30000));
+      ASSERT_TRUE(log.append("c,3\n", &error));
+      WaitFor([] { return false; }, 200);
+      EXPECT_LT(log.rowsSynced(), rows + 1) << "synced within the interval";
+    }
+    log.close();
+    EXPECT_EQ(log.rowsSynced(), c.syncIntervalMs == 0 ? rows : rows + 1) << "close() syncs the rest";
+    EXPECT_EQ(log.syncErrors(), 0u);
+  }
+}
+
+/* A disk that fills up: the process's file size limit stands in for it
+ * (write() then stops with EFBIG where a full disk gives ENOSPC). */
+TEST_F(MonitorCsvFile, FullDiskLosesWholeResultsOnlyAndWritesAgainWhenThereIsRoom) {
+  CsvLog log;
+  QString error, note;
+  ASSERT_TRUE(log.open(path(), 0, &error, &note)) << error.toStdString();
+  const std::string row = "2009-10-13T12:30:00.123Z,c,a,A0,timeout,,,,,,\n";
+  ASSERT_TRUE(log.append(row, &error));
+  struct rlimit before;
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &before), 0);
+  void (*oldHandler)(int) = signal(SIGXFSZ, SIG_IGN);
+  struct rlimit full = before;
+  full.rlim_cur = static_cast<rlim_t>(QFileInfo(path()).size()) + row.size() + row.size() / 2;
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &full), 0);
+  struct Case {
+    std::string rows;
+    bool ok;
+  } cases[] = {{row, true}, {row + row, false}, {row, false}, {row.substr(0, 10) + "\n", true}};
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.rows);
+    EXPECT_EQ(log.append(c.rows, &error), c.ok);
+    if (!c.ok) {
+      EXPECT_TRUE(error.contains("rows not written")) << error.toStdString();
+    }
+  }
+  setrlimit(RLIMIT_FSIZE, &before);
+  signal(SIGXFSZ, oldHandler);
+  ASSERT_TRUE(log.append(row, &error)) << "room again";
+  log.close();
+  EXPECT_EQ(readFile(), std::string(kCsvHeader) + row + row + row.substr(0, 10) + "\n" + row);
+  EXPECT_EQ(log.rowsSynced(), 4u);
 }
 
 TEST(MonitorMetrics, TextNamesEscapesAndCounts) {
