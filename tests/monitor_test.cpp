@@ -118,6 +118,50 @@ TEST(MonitorOptions, ChambersFileListsEveryBadLineByNumber) {
   EXPECT_EQ(chambers[1].port, 1081);
 }
 
+/* Files saved by Windows editors: a byte order mark, CR LF line ends. */
+TEST(MonitorOptions, ChambersFileFromWindowsReadsAsFromLinux) {
+  struct Case {
+    const char *what;
+    QByteArray text;
+  } cases[] = {
+      {"LF", "192.0.2.7 oven 1\n# lab\n192.0.2.8:1081\n"},
+      {"CR LF", "192.0.2.7 oven 1\r\n# lab\r\n192.0.2.8:1081\r\n"},
+      {"byte order mark", "\xEF\xBB\xBF" "192.0.2.7 oven 1\n# lab\n192.0.2.8:1081"},
+      {"both, comments", "\xEF\xBB\xBF" "192.0.2.7   oven 1 # left\r\n\r\n192.0.2.8:1081\t# right\r\n"},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.what);
+    QList<ChamberSpec> chambers;
+    QString error;
+    ASSERT_TRUE(ParseChambersText(c.text, "lab.txt", kChamberPort, &chambers, &error)) << error.toStdString();
+    ASSERT_EQ(chambers.size(), 2);
+    EXPECT_EQ(chambers[0].address(), "192.0.2.7:1080");
+    EXPECT_EQ(chambers[0].name, "oven 1");
+    EXPECT_EQ(chambers[1].address(), "192.0.2.8:1081");
+    EXPECT_EQ(chambers[1].name, "192.0.2.8:1081");
+  }
+}
+
+TEST(MonitorAnswerEnd, LineEndsBeforeAnAnswerAreDropped) {
+  struct Case {
+    std::string in, out;
+  } cases[] = {
+      {"S111100001", "S111100001"},
+      {"\r\nS111100001", "S111100001"},
+      {"\n\n\rA0", "A0"},
+      {"\r\n", ""},
+      {"x\r\n", "x\r\n"},            /* only before the first other byte */
+      {std::string("\r\0A", 3), std::string("\0A", 2)},
+      {"", ""},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.in));
+    std::string bytes = c.in;
+    size_t n = DropLineEnds(bytes.data(), bytes.size());
+    EXPECT_EQ(bytes.substr(0, n), c.out);
+  }
+}
+
 TEST(MonitorAnswerEnd, FixedLengthsEndTheUsualAnswersAtOnce) {
   struct Case {
     const char *command, *answer;
