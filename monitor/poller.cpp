@@ -49,6 +49,11 @@ void DecodeWhole(const QByteArray &command, char *answer, size_t length, AnswerV
 
 }  // namespace
 
+int64_t PollOffsetNs(int i, int count, int64_t everyNs) {
+  int64_t even = everyNs * i / count;
+  return even - even % kPollStepNs;
+}
+
 Poller::Poller(const QList<ChamberSpec> &chambers, const PollSettings &settings)
     : settings_(settings),
       everyNs_(settings.everyMs * kNsPerMs),
@@ -77,9 +82,8 @@ Poller::~Poller() = default;
 
 void Poller::start() {
   int64_t now = NowNs();
-  int64_t n = static_cast<int64_t>(chambers_.size());
-  for (int64_t i = 0; i < n; i++) {
-    chambers_[static_cast<size_t>(i)]->pollDue = now + everyNs_ * i / n;
+  for (size_t i = 0; i < chambers_.size(); i++) {
+    chambers_[i]->pollDue = now + PollOffsetNs(static_cast<int>(i), static_cast<int>(chambers_.size()), everyNs_);
     rearm(static_cast<int>(i));
   }
 }

@@ -21,6 +21,7 @@
 #include "metrics.h"
 #include "monitor_support.h"
 #include "options.h"
+#include "poller.h"
 #include "rows.h"
 #include "schedule.h"
 
@@ -481,6 +482,32 @@ TEST(MonitorMetrics, PercentilesOfLatencies) {
   p.add(60LL * 1000000000);  /* beyond the bins: counted, and the maximum */
   EXPECT_EQ(p.count(), 101u);
   EXPECT_NEAR(p.quantileMs(1.0), 60000, 1e-6);
+}
+
+/* The polls' start times: spread over the interval in 10 ms steps, so
+ * that the chambers of one step share a turn of the loop and a sync. */
+TEST(MonitorSchedule, PollsSpreadOverTheIntervalInStepsOfTenMilliseconds) {
+  constexpr int64_t kMs = 1000000;
+  struct Case {
+    int i, count;
+    int64_t everyMs, offsetMs;
+  } cases[] = {
+      {0, 1, 1000, 0},      {0, 1000, 1000, 0},  {9, 1000, 1000, 0},     {10, 1000, 1000, 10},
+      {999, 1000, 1000, 990}, {1, 2, 200, 100},  {1, 3, 1000, 330},      {2, 3, 1000, 660},
+      {7, 8, 50, 40},       {1, 7, 50, 0},       {4, 5, 86400000, 69120000},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(testing::Message() << "chamber " << c.i << " of " << c.count << ", every " << c.everyMs << " ms");
+    EXPECT_EQ(PollOffsetNs(c.i, c.count, c.everyMs * kMs), c.offsetMs * kMs);
+  }
+  int64_t before = -1;
+  for (int i = 0; i < 1000; i++) {  /* in order, on the steps, within the interval */
+    int64_t offset = PollOffsetNs(i, 1000, 1000 * kMs);
+    ASSERT_GE(offset, before);
+    ASSERT_EQ(offset % (10 * kMs), 0);
+    ASSERT_LT(offset, 1000 * kMs);
+    before = offset;
+  }
 }
 
 TEST(MonitorSchedule, WakesEachIdOnceAtItsEarliestTimeInTimeOrder) {
