@@ -27,4 +27,13 @@ if(englishUI)
   target_compile_definitions(prometheus_test PRIVATE QUENTA_MONITOR_PATH="$<TARGET_FILE:quenta-monitor>"
                              QUENTA_SIM_PATH="$<TARGET_FILE:quenta-sim>" QUENTA_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
   add_dependencies(prometheus_test quenta-monitor quenta-sim)
+
+  # A short run of the monitor's benchmark (bench/monitor_bench.py) on a
+  # fleet of 20 chambers from 127.0.40.101: it checks only that every poll
+  # of the monitor and of the asyncio poller is answered and every CSV is
+  # whole, never a figure.
+  add_test(NAME monitor_bench_smoke
+    COMMAND python3 ${PROJECT_SOURCE_DIR}/bench/monitor_bench.py --bin $<TARGET_FILE_DIR:quenta-monitor>
+            --chambers 20 --listen 127.0.40.101 --seconds 4 --warmup 2 --scrape-every 1 --sync-intervals 0 --smoke)
+  set_tests_properties(monitor_bench_smoke PROPERTIES TIMEOUT 120 LABELS monitor)
 endif()
