@@ -230,6 +230,8 @@ def run_one(args, work, fleet, chambers_file, label, command, metrics_url):
                                             histogram(after, "quenta_chamber_round_trip_seconds")),
                  hist_delay_p99_ms=bucket_p99(histogram(before, "quenta_monitor_poll_start_delay_seconds"),
                                               histogram(after, "quenta_monitor_poll_start_delay_seconds")),
+                 syncs_per_s=(counter(after, "quenta_monitor_csv_syncs_total")
+                              - counter(before, "quenta_monitor_csv_syncs_total")) / window,
                  scrape_ms_max=max((s[0] for s in scrapes), default=0),
                  scrape_kb=max((s[1] for s in scrapes), default=0) / 1024)
     else:
@@ -242,12 +244,13 @@ def run_one(args, work, fleet, chambers_file, label, command, metrics_url):
 
 
 def table(results):
-    lines = ["| Poller | CPU of one core | journal threads | RSS (peak) | polls answered | RTT p99 (own / CSV) "
+    lines = ["| Poller | CPU of one core | syncs/s | RSS (peak) | polls answered | RTT p99 (own / CSV) "
              "| start delay p99 (own / CSV / simulator) | load average |",
              "|---|---:|---:|---:|---:|---:|---:|---|"]
     for r in results:
-        lines.append("| %s | %.1f %% | %.1f %% | %.1f MB (%.1f) | %d / %d | %.1f / %.1f ms | %.1f / %.0f / %.0f ms | %.2f %.2f %.2f |" % (
-            r["label"], r["cpu_pct"], r["journal_cpu_pct"], r["rss_mb"], r["peak_rss_mb"], r["answered"], r["polls"],
+        lines.append("| %s | %.1f %% | %s | %.1f MB (%.1f) | %d / %d | %.1f / %.1f ms | %.1f / %.0f / %.0f ms | %.2f %.2f %.2f |" % (
+            r["label"], r["cpu_pct"], "%.0f" % r["syncs_per_s"] if "syncs_per_s" in r else "",
+            r["rss_mb"], r["peak_rss_mb"], r["answered"], r["polls"],
             r["rtt_p99_ms"], r["csv_rtt_p99_ms"], r["delay_p99_ms"], r["csv_jitter_p99_ms"], r["sim_jitter_p99_ms"],
             *r["load"]))
     return "\n".join(lines)

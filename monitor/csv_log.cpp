@@ -97,6 +97,7 @@ bool CsvLog::open(const QString &path, int syncIntervalMs, QString *error, QStri
   lastSyncError_.clear();
   synced_ = 0;
   syncErrors_ = 0;
+  syncs_ = 0;
   syncer_ = std::thread([this] { syncLoop(); });
   return true;
 }
@@ -184,6 +185,7 @@ void CsvLog::syncLoop() {
  * when it succeeded). Called with mutex_ held. */
 void CsvLog::settle(uint64_t rows, int error) {
   settled_ = rows;
+  syncs_.fetch_add(1, std::memory_order_relaxed);
   if (error == 0) {
     synced_.store(rows, std::memory_order_relaxed);
     return;

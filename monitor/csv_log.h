@@ -65,6 +65,8 @@ class CsvLog {
   /* Syncs that failed since open() (their rows may be lost on a power
    * loss), and the last one's message ("" before any). */
   uint64_t syncErrors() const { return syncErrors_.load(std::memory_order_relaxed); }
+  /* Syncs made since open(), failed ones too. */
+  uint64_t syncs() const { return syncs_.load(std::memory_order_relaxed); }
   QString lastSyncError();
 
  private:
@@ -84,6 +86,7 @@ class CsvLog {
   QString lastSyncError_;
   std::atomic<uint64_t> synced_{0};
   std::atomic<uint64_t> syncErrors_{0};
+  std::atomic<uint64_t> syncs_{0};
 };
 
 }  // namespace monitor

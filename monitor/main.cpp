@@ -52,17 +52,17 @@ QString StatusLine(const Poller &poller, const MonitorStats &stats, const QStrin
   return line;
 }
 
-/* Logs the CSV file's sync failures that came since the last call: the
+/* Logs the CSV file's sync failures that came since *reported were: the
  * first one's message, then a count now and then (a failing disk fails
- * every sync). */
-void ReportSyncErrors(CsvLog &csv, Console &console, MonitorStats *stats, QString *lastError) {
+ * every sync). Sets *reported to the count now. */
+void ReportSyncErrors(CsvLog &csv, Console &console, uint64_t *reported, QString *lastError) {
   uint64_t errors = csv.syncErrors();
-  if (errors == stats->csvSyncErrors) return;
+  if (errors == *reported) return;
   QString message = csv.lastSyncError();
-  if (stats->csvSyncErrors == 0) console.log(message);
-  else if (errors / kSyncErrorsLogged != stats->csvSyncErrors / kSyncErrorsLogged)
+  if (*reported == 0) console.log(message);
+  else if (errors / kSyncErrorsLogged != *reported / kSyncErrorsLogged)
     console.log(QStringLiteral("%1 syncs of the CSV file failed so far").arg(errors));
-  stats->csvSyncErrors = errors;
+  *reported = errors;
   *lastError = message;
 }
 
@@ -95,6 +95,7 @@ int RunMonitor(const MonitorOptions &o) {
     stats.startDelay = poller.startDelay();
     stats.csvRows = csv.rowsSynced();
     stats.csvSyncErrors = csv.syncErrors();
+    stats.csvSyncs = csv.syncs();
     RenderMetrics(poller.stats(), stats, NowNs(), out);
   });
   if (o.metrics && !metrics.listen(o.metricsAddress, o.metricsPort, &error)) {
@@ -142,7 +143,8 @@ int RunMonitor(const MonitorOptions &o) {
     else console.log(StatusLine(poller, stats, lastError));
   });
   status.start(console.terminal() ? kStatusMs : kLogStatusMs);
-  QObject::connect(&syncWatch, &QTimer::timeout, [&] { ReportSyncErrors(csv, console, &stats, &lastError); });
+  uint64_t syncErrorsReported = 0;
+  QObject::connect(&syncWatch, &QTimer::timeout, [&] { ReportSyncErrors(csv, console, &syncErrorsReported, &lastError); });
   syncWatch.start(kStatusMs);
   if (o.durationMs > 0) QTimer::singleShot(o.durationMs, [&] { poller.stop(); });
 
@@ -150,7 +152,7 @@ int RunMonitor(const MonitorOptions &o) {
   poller.start();
   int code = QCoreApplication::exec();
   csv.close();
-  ReportSyncErrors(csv, console, &stats, &lastError);
+  ReportSyncErrors(csv, console, &syncErrorsReported, &lastError);
   stats.csvRows = csv.rowsSynced();
   console.finish();
   PrintSummary(poller, stats);

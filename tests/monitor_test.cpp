@@ -375,6 +375,12 @@ TEST_F(MonitorCsvFile, CountsRowsOnlyOnceSyncedAndSyncsTheRestOnClose) {
     log.close();
     EXPECT_EQ(log.rowsSynced(), c.syncIntervalMs == 0 ? rows : rows + 1) << "close() syncs the rest";
     EXPECT_EQ(log.syncErrors(), 0u);
+    if (c.syncIntervalMs == 0) {
+      EXPECT_GE(log.syncs(), 2u);
+      EXPECT_LE(log.syncs(), static_cast<uint64_t>(c.appends) + 1);
+    } else {
+      EXPECT_EQ(log.syncs(), 2u) << "the first sync and the one of close()";
+    }
   }
 }
 
