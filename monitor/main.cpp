@@ -30,7 +30,8 @@ constexpr int kStatusMs = 1000;          /* status line redraw on a terminal */
 constexpr int kLogStatusMs = 60000;      /* status as a log line elsewhere */
 constexpr rlim_t kSpareFiles = 256;      /* descriptors beyond one per chamber */
 constexpr size_t kRowsReserve = 65536;
-constexpr uint64_t kSyncErrorsLogged = 100;  /* a count of failed syncs is logged per so many */
+constexpr uint64_t kSyncErrorsLogged = 100;
+constexpr int64_t kTimerMaxMs = 86400000;    /* longest single wait of the --duration timer */  /* a count of failed syncs is logged per so many */
 
 /* Raises the soft limit of open files to what the chambers need (up to
  * the hard limit); returns false when even that is too few. */
@@ -146,7 +147,17 @@ int RunMonitor(const MonitorOptions &o) {
   uint64_t syncErrorsReported = 0;
   QObject::connect(&syncWatch, &QTimer::timeout, [&] { ReportSyncErrors(csv, console, &syncErrorsReported, &lastError); });
   syncWatch.start(kStatusMs);
-  if (o.durationMs > 0) QTimer::singleShot(o.durationMs, [&] { poller.stop(); });
+  /* --duration may exceed what one QTimer can wait (2^31 ms, 24.8 days):
+   * the timer waits in parts until the end is reached. */
+  QTimer duration;
+  duration.setSingleShot(true);
+  const int64_t stopAtNs = NowNs() + o.durationMs * 1000000;
+  QObject::connect(&duration, &QTimer::timeout, [&] {
+    int64_t leftMs = (stopAtNs - NowNs() + 999999) / 1000000;
+    if (leftMs > 0) duration.start(static_cast<int>(std::min<int64_t>(leftMs, kTimerMaxMs)));
+    else poller.stop();
+  });
+  if (o.durationMs > 0) duration.start(static_cast<int>(std::min<int64_t>(o.durationMs, kTimerMaxMs)));
 
   console.log(QStringLiteral("polling %1 chambers every %2 s").arg(o.chambers.size()).arg(o.everyMs / 1000.0));
   poller.start();

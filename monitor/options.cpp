@@ -47,11 +47,20 @@ bool ParsePort(const QString &text, bool allowZero, quint16 *out) {
 
 /* A number of seconds within [low, high], e.g. "5" or "0.25", as whole
  * milliseconds. */
-bool ParseSeconds(const QString &text, double low, double high, int *ms) {
+bool ParseSeconds(const QString &text, double low, double high, qint64 *ms) {
   bool ok = false;
   double seconds = text.toDouble(&ok);
   if (!ok || !(seconds >= low && seconds <= high)) return false;
-  *ms = static_cast<int>(std::lround(seconds * 1000.0));
+  *ms = std::llround(seconds * 1000.0);
+  return true;
+}
+
+/* The same for a span that fits an int of milliseconds (high at most
+ * 2,000,000 s). */
+bool ParseSeconds(const QString &text, double low, double high, int *ms) {
+  qint64 wide = 0;
+  if (!ParseSeconds(text, low, high, &wide)) return false;
+  *ms = static_cast<int>(wide);
   return true;
 }
 

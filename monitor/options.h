@@ -55,7 +55,7 @@ struct MonitorOptions {
   bool metrics = false;
   QHostAddress metricsAddress;
   quint16 metricsPort = 0;
-  int durationMs = 0;              /* 0: until a signal */
+  qint64 durationMs = 0;           /* 0: until a signal; up to 10,000,000 s, beyond a QTimer's int */
   int syncIntervalMs = 0;          /* least time between two syncs of the CSV file; 0: at once */
 };
 

@@ -83,6 +83,18 @@ TEST(MonitorOptions, DefaultsAndValuesReadBack) {
   EXPECT_EQ(o.metricsAddress.toString(), "127.0.0.1");
   EXPECT_EQ(o.metricsPort, 9464);
 
+  struct Duration {
+    const char *seconds;
+    qint64 ms;
+  } durations[] = {{"0.05", 50}, {"3600", 3600000}, {"2592000", 2592000000}, {"5184000", 5184000000},
+                   {"10000000", 10000000000}};
+  for (const Duration &d : durations) {  /* 30 and 60 days do not fit an int of ms */
+    SCOPED_TRACE(d.seconds);
+    Invocation inv;
+    ASSERT_TRUE(ParseArguments({"192.0.2.7", "--duration", d.seconds}, &inv, &error)) << error.toStdString();
+    EXPECT_EQ(inv.monitor.durationMs, d.ms);
+  }
+
   Invocation defaults;
   ASSERT_TRUE(ParseArguments({"192.0.2.7"}, &defaults, &error)) << error.toStdString();
   EXPECT_EQ(defaults.monitor.commands, QList<QByteArray>{"Aa"});
