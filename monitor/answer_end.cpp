@@ -5,6 +5,8 @@
  */
 #include "answer_end.h"
 
+#include <string.h>
+
 namespace monitor {
 
 namespace {
@@ -41,6 +43,13 @@ bool AnswerComplete(const char *command, size_t commandLength, const char *answe
   if (length == 0) return false;
   size_t fixed = FixedAnswerLength(command, commandLength, answer[0]);
   return fixed != 0 && length >= fixed;
+}
+
+size_t DropLineEnds(char *bytes, size_t length) {
+  size_t skip = 0;
+  while (skip < length && (bytes[skip] == '\r' || bytes[skip] == '\n')) skip++;
+  if (skip > 0) memmove(bytes, bytes + skip, length - skip);
+  return length - skip;
 }
 
 }  // namespace monitor

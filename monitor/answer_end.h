@@ -15,7 +15,8 @@
  * Rule 1 ends the usual polls at once, with no timer; rule 4 covers the
  * answers of open length (texts, lists) and answers that are not what
  * was asked. Bytes that come while no command waits are thrown away before
- * the next command is written, so a late part never joins a later answer.
+ * the next command is written, so a late part never joins a later answer;
+ * line ends that come before an answer's first byte are dropped too.
  */
 #ifndef QUENTA_MONITOR_ANSWER_END_H
 #define QUENTA_MONITOR_ANSWER_END_H
@@ -34,6 +35,13 @@ size_t FixedAnswerLength(const char *command, size_t commandLength, char firstBy
 /* True when an answer of length bytes to command is complete by rules 1
  * and 2 above. */
 bool AnswerComplete(const char *command, size_t commandLength, const char *answer, size_t length);
+
+/* Drops the line ends (CR, LF) at the start of the first bytes of an
+ * answer, moving the rest to the front of bytes; returns the length left.
+ * A chamber or a serial bridge that ends its answers with a line end may
+ * send it late, after the next command went out: it belongs to the answer
+ * before. */
+size_t DropLineEnds(char *bytes, size_t length);
 
 }  // namespace monitor
 

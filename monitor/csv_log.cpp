@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include <QFileInfo>
+#include <algorithm>
 #include <chrono>
 
 #include "rows.h"
@@ -22,6 +23,7 @@ namespace monitor {
 namespace {
 
 constexpr size_t kScanChunk = 65536;  /* bytes read at a time looking for the last line end */
+constexpr int kRetryMs = 1000;         /* least rest after a failed sync */
 
 QString SystemError(const QString &path, const char *what) {
   return QStringLiteral("%1: %2: %3").arg(path, what, QString::fromLocal8Bit(strerror(errno)));
@@ -89,8 +91,13 @@ bool CsvLog::open(const QString &path, int syncIntervalMs, QString *error, QStri
     return false;
   }
   syncIntervalMs_ = syncIntervalMs;
+  path_ = path;
   stopping_ = false;
-  dirty_ = false;
+  written_ = settled_ = 0;
+  lastSyncError_.clear();
+  synced_ = 0;
+  syncErrors_ = 0;
+  syncs_ = 0;
   syncer_ = std::thread([this] { syncLoop(); });
   return true;
 }
@@ -147,28 +154,51 @@ bool CsvLog::append(const std::string &rows, QString *error) {
     if (done > 0) CutTail(fd_, done);
     return false;
   }
+  uint64_t count = static_cast<uint64_t>(std::count(rows.begin(), rows.end(), '\n'));
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    dirty_ = true;
+    written_ += count;
   }
   wake_.notify_one();
   return true;
 }
 
-/* Runs on the sync thread: syncs whenever rows were written since the
- * last sync, then rests for the sync interval. */
+/* Runs on the sync thread: syncs as soon as rows were written since the
+ * last sync began, so that one sync takes every row written while the
+ * previous one ran; with a sync interval, then rests for it. */
 void CsvLog::syncLoop() {
   std::unique_lock<std::mutex> lock(mutex_);
   for (;;) {
-    wake_.wait(lock, [this] { return dirty_ || stopping_; });
+    wake_.wait(lock, [this] { return written_ != settled_ || stopping_; });
     if (stopping_) return;
-    dirty_ = false;
+    uint64_t rows = written_;
     lock.unlock();
-    fdatasync(fd_);
+    int error = fdatasync(fd_) == 0 ? 0 : errno;
     lock.lock();
-    if (syncIntervalMs_ > 0)
-      wake_.wait_for(lock, std::chrono::milliseconds(syncIntervalMs_), [this] { return stopping_; });
+    settle(rows, error);
+    int restMs = error ? std::max(syncIntervalMs_, kRetryMs) : syncIntervalMs_;
+    if (restMs > 0) wake_.wait_for(lock, std::chrono::milliseconds(restMs), [this] { return stopping_; });
   }
+}
+
+/* Records that a sync of the first rows rows ended, with errno error (0
+ * when it succeeded). Called with mutex_ held. */
+void CsvLog::settle(uint64_t rows, int error) {
+  settled_ = rows;
+  syncs_.fetch_add(1, std::memory_order_relaxed);
+  if (error == 0) {
+    synced_.store(rows, std::memory_order_relaxed);
+    return;
+  }
+  lastSyncError_ = QStringLiteral("%1: cannot sync the CSV file to the disk (rows may be lost "
+                                  "on a power loss): %2")
+                       .arg(path_, QString::fromLocal8Bit(strerror(error)));
+  syncErrors_.fetch_add(1, std::memory_order_relaxed);
+}
+
+QString CsvLog::lastSyncError() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return lastSyncError_;
 }
 
 void CsvLog::close() {
@@ -179,7 +209,8 @@ void CsvLog::close() {
   }
   wake_.notify_one();
   if (syncer_.joinable()) syncer_.join();
-  fdatasync(fd_);
+  std::lock_guard<std::mutex> lock(mutex_);
+  settle(written_, fdatasync(fd_) == 0 ? 0 : errno);
   ::close(fd_);
   fd_ = -1;
 }

@@ -30,6 +30,8 @@ constexpr int kStatusMs = 1000;          /* status line redraw on a terminal */
 constexpr int kLogStatusMs = 60000;      /* status as a log line elsewhere */
 constexpr rlim_t kSpareFiles = 256;      /* descriptors beyond one per chamber */
 constexpr size_t kRowsReserve = 65536;
+constexpr uint64_t kSyncErrorsLogged = 100;
+constexpr int64_t kTimerMaxMs = 86400000;    /* longest single wait of the --duration timer */  /* a count of failed syncs is logged per so many */
 
 /* Raises the soft limit of open files to what the chambers need (up to
  * the hard limit); returns false when even that is too few. */
@@ -51,6 +53,20 @@ QString StatusLine(const Poller &poller, const MonitorStats &stats, const QStrin
   return line;
 }
 
+/* Logs the CSV file's sync failures that came since *reported were: the
+ * first one's message, then a count now and then (a failing disk fails
+ * every sync). Sets *reported to the count now. */
+void ReportSyncErrors(CsvLog &csv, Console &console, uint64_t *reported, QString *lastError) {
+  uint64_t errors = csv.syncErrors();
+  if (errors == *reported) return;
+  QString message = csv.lastSyncError();
+  if (*reported == 0) console.log(message);
+  else if (errors / kSyncErrorsLogged != *reported / kSyncErrorsLogged)
+    console.log(QStringLiteral("%1 syncs of the CSV file failed so far").arg(errors));
+  *reported = errors;
+  *lastError = message;
+}
+
 void PrintSummary(const Poller &poller, const MonitorStats &stats) {
   uint64_t commands = 0, answers = 0;
   for (const ChamberStats &s : poller.stats()) {
@@ -60,7 +76,7 @@ void PrintSummary(const Poller &poller, const MonitorStats &stats) {
   const Percentiles &rt = poller.roundTrips();
   const Percentiles &sd = poller.startDelays();
   fprintf(stderr,
-          "quenta-monitor: %llu commands, %llu answered, %llu rows; round trip p50 %.1f ms, "
+          "quenta-monitor: %llu commands, %llu answered, %llu rows synced; round trip p50 %.1f ms, "
           "p99 %.1f ms, max %.1f ms; poll start delay p50 %.1f ms, p99 %.1f ms, max %.1f ms\n",
           static_cast<unsigned long long>(commands), static_cast<unsigned long long>(answers),
           static_cast<unsigned long long>(stats.csvRows), rt.quantileMs(0.5), rt.quantileMs(0.99),
@@ -75,15 +91,18 @@ int RunMonitor(const MonitorOptions &o) {
   Poller poller(o.chambers, PollSettings{o.commands, o.everyMs, o.timeoutMs, o.gapMs});
   MonitorStats stats;
   QString error, note, lastError;
+  CsvLog csv;
   MetricsServer metrics([&](std::string &out) {
     stats.startDelay = poller.startDelay();
+    stats.csvRows = csv.rowsSynced();
+    stats.csvSyncErrors = csv.syncErrors();
+    stats.csvSyncs = csv.syncs();
     RenderMetrics(poller.stats(), stats, NowNs(), out);
   });
   if (o.metrics && !metrics.listen(o.metricsAddress, o.metricsPort, &error)) {
     fprintf(stderr, "quenta-monitor: %s\n", qPrintable(error));
     return kExitSetup;
   }
-  CsvLog csv;
   if (!o.csvPath.isEmpty() && !csv.open(o.csvPath, o.syncIntervalMs, &error, &note)) {
     fprintf(stderr, "quenta-monitor: %s\n", qPrintable(error));
     return kExitSetup;
@@ -96,9 +115,7 @@ int RunMonitor(const MonitorOptions &o) {
     if (!csv.isOpen()) return;
     rows.clear();
     AppendRows(r, rows);
-    if (csv.append(rows, &error)) {
-      stats.csvRows += static_cast<uint64_t>(std::count(rows.begin(), rows.end(), '\n'));
-    } else {
+    if (!csv.append(rows, &error)) {
       if (stats.csvWriteErrors++ == 0) console.log(error);
       lastError = error;
     }
@@ -120,18 +137,34 @@ int RunMonitor(const MonitorOptions &o) {
     console.log("stopping: ending the polls in flight");
     poller.stop();
   });
-  QTimer status;
+  QTimer status, syncWatch;
   QObject::connect(&status, &QTimer::timeout, [&] {
+    stats.csvRows = csv.rowsSynced();
     if (console.terminal()) console.status(StatusLine(poller, stats, lastError));
     else console.log(StatusLine(poller, stats, lastError));
   });
   status.start(console.terminal() ? kStatusMs : kLogStatusMs);
-  if (o.durationMs > 0) QTimer::singleShot(o.durationMs, [&] { poller.stop(); });
+  uint64_t syncErrorsReported = 0;
+  QObject::connect(&syncWatch, &QTimer::timeout, [&] { ReportSyncErrors(csv, console, &syncErrorsReported, &lastError); });
+  syncWatch.start(kStatusMs);
+  /* --duration may exceed what one QTimer can wait (2^31 ms, 24.8 days):
+   * the timer waits in parts until the end is reached. */
+  QTimer duration;
+  duration.setSingleShot(true);
+  const int64_t stopAtNs = NowNs() + o.durationMs * 1000000;
+  QObject::connect(&duration, &QTimer::timeout, [&] {
+    int64_t leftMs = (stopAtNs - NowNs() + 999999) / 1000000;
+    if (leftMs > 0) duration.start(static_cast<int>(std::min<int64_t>(leftMs, kTimerMaxMs)));
+    else poller.stop();
+  });
+  if (o.durationMs > 0) duration.start(static_cast<int>(std::min<int64_t>(o.durationMs, kTimerMaxMs)));
 
   console.log(QStringLiteral("polling %1 chambers every %2 s").arg(o.chambers.size()).arg(o.everyMs / 1000.0));
   poller.start();
   int code = QCoreApplication::exec();
   csv.close();
+  ReportSyncErrors(csv, console, &syncErrorsReported, &lastError);
+  stats.csvRows = csv.rowsSynced();
   console.finish();
   PrintSummary(poller, stats);
   return code;

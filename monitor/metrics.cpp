@@ -218,10 +218,14 @@ void RenderMetrics(const std::vector<ChamberStats> &chambers, const MonitorStats
   e.family("quenta_monitor_poll_start_delay_seconds", "histogram",
            "How late polls started after their due time.");
   e.histogram("quenta_monitor_poll_start_delay_seconds", nullptr, monitor.startDelay);
-  e.family("quenta_monitor_csv_rows_total", "counter", "Rows written to the CSV file.");
+  e.family("quenta_monitor_csv_rows_total", "counter", "Rows written to the CSV file and synced to the disk.");
   e.sample("quenta_monitor_csv_rows_total", "", {}, static_cast<double>(monitor.csvRows));
   e.family("quenta_monitor_csv_write_errors_total", "counter", "Results the CSV file refused.");
   e.sample("quenta_monitor_csv_write_errors_total", "", {}, static_cast<double>(monitor.csvWriteErrors));
+  e.family("quenta_monitor_csv_syncs_total", "counter", "Syncs of the CSV file to the disk.");
+  e.sample("quenta_monitor_csv_syncs_total", "", {}, static_cast<double>(monitor.csvSyncs));
+  e.family("quenta_monitor_csv_sync_errors_total", "counter", "Syncs of the CSV file to the disk that failed.");
+  e.sample("quenta_monitor_csv_sync_errors_total", "", {}, static_cast<double>(monitor.csvSyncErrors));
 }
 
 class MetricsServerPrivate {

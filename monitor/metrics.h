@@ -13,7 +13,9 @@
  *   quenta_chamber_commands_total, _answers_total, _invalid_answers_total,
  *   _timeouts_total, _refusals_total, _closes_total, _reconnects_total
  *   quenta_monitor_poll_start_delay_seconds histogram, start of a poll after its due time
- *   quenta_monitor_csv_rows_total, quenta_monitor_csv_write_errors_total
+ *   quenta_monitor_csv_rows_total (rows synced to the disk),
+ *   quenta_monitor_csv_write_errors_total, quenta_monitor_csv_syncs_total,
+ *   quenta_monitor_csv_sync_errors_total
  */
 #ifndef QUENTA_MONITOR_METRICS_H
 #define QUENTA_MONITOR_METRICS_H
@@ -90,8 +92,10 @@ struct ChamberStats {
 
 struct MonitorStats {
   Histogram startDelay;
-  uint64_t csvRows = 0;
+  uint64_t csvRows = 0;          /* rows synced to the disk */
   uint64_t csvWriteErrors = 0;
+  uint64_t csvSyncErrors = 0;
+  uint64_t csvSyncs = 0;
 };
 
 /* Appends the exposition of everything to out (Prometheus text format

@@ -47,11 +47,20 @@ bool ParsePort(const QString &text, bool allowZero, quint16 *out) {
 
 /* A number of seconds within [low, high], e.g. "5" or "0.25", as whole
  * milliseconds. */
-bool ParseSeconds(const QString &text, double low, double high, int *ms) {
+bool ParseSeconds(const QString &text, double low, double high, qint64 *ms) {
   bool ok = false;
   double seconds = text.toDouble(&ok);
   if (!ok || !(seconds >= low && seconds <= high)) return false;
-  *ms = static_cast<int>(std::lround(seconds * 1000.0));
+  *ms = std::llround(seconds * 1000.0);
+  return true;
+}
+
+/* The same for a span that fits an int of milliseconds (high at most
+ * 2,000,000 s). */
+bool ParseSeconds(const QString &text, double low, double high, int *ms) {
+  qint64 wide = 0;
+  if (!ParseSeconds(text, low, high, &wide)) return false;
+  *ms = static_cast<int>(wide);
   return true;
 }
 
@@ -361,7 +370,7 @@ const char *UsageText() {
       "  --answer-gap MS        quiet time that ends an answer of open length (default 200)\n"
       "  --csv FILE             append one row per value to FILE (created if missing)\n"
       "  --sync-interval MS     least time between syncs of the CSV file to disk\n"
-      "                         (default 1000; 0: sync as soon as rows are written)\n"
+      "                         (default 0: sync as soon as rows are written)\n"
       "  --metrics [ADDR:]PORT  serve Prometheus metrics at /metrics (address\n"
       "                         default 127.0.0.1)\n"
       "  --port PORT            chamber port where an address gives none (default 1080)\n"

@@ -55,8 +55,8 @@ struct MonitorOptions {
   bool metrics = false;
   QHostAddress metricsAddress;
   quint16 metricsPort = 0;
-  int durationMs = 0;              /* 0: until a signal */
-  int syncIntervalMs = 1000;       /* least time between two syncs of the CSV file */
+  qint64 durationMs = 0;           /* 0: until a signal; up to 10,000,000 s, beyond a QTimer's int */
+  int syncIntervalMs = 0;          /* least time between two syncs of the CSV file; 0: at once */
 };
 
 struct SendOptions {
@@ -94,9 +94,10 @@ bool ParseChamberAddress(const QString &text, quint16 defaultPort, ChamberSpec *
  * each Latin-1 (U+0001 to U+00FF). Returns false with *error otherwise. */
 bool CommandBytes(const QString &text, QByteArray *out, QString *error);
 
-/* Reads the chambers file text (UTF-8): one chamber a line, "ADDRESS
- * [NAME]", the name being the rest of the line; blank lines and everything
- * from a "#" that starts a word are ignored. fileName only labels messages.
+/* Reads the chambers file text (UTF-8, with or without a byte order mark;
+ * lines end in LF or CR LF): one chamber a line, "ADDRESS [NAME]", the
+ * name being the rest of the line; blank lines and everything from a "#"
+ * that starts a word are ignored. fileName only labels messages.
  * Appends to *out and returns true, or returns false with *error listing
  * every bad line as "FILE:LINE: reason", one per line. */
 bool ParseChambersText(const QByteArray &text, const QString &fileName, quint16 defaultPort,

@@ -35,7 +35,24 @@ int64_t WallMs() {
 
 QString Seconds(int64_t ns) { return QString::number(static_cast<double>(ns) / 1e9); }
 
+/* Decodes the answer (length bytes, NUL after them) to command. Bytes a
+ * chamber sends after an answer of fixed length (a line end) stay in the
+ * record but are not decoded: they would make it read as another form. */
+void DecodeWhole(const QByteArray &command, char *answer, size_t length, AnswerValues *values) {
+  size_t fixed = FixedAnswerLength(command.constData(), static_cast<size_t>(command.size()), answer[0]);
+  size_t end = fixed != 0 && length > fixed ? fixed : length;
+  char kept = answer[end];
+  answer[end] = 0;
+  DecodeAnswer(answer, values);
+  answer[end] = kept;
+}
+
 }  // namespace
+
+int64_t PollOffsetNs(int i, int count, int64_t everyNs) {
+  int64_t even = everyNs * i / count;
+  return even - even % kPollStepNs;
+}
 
 Poller::Poller(const QList<ChamberSpec> &chambers, const PollSettings &settings)
     : settings_(settings),
@@ -65,9 +82,8 @@ Poller::~Poller() = default;
 
 void Poller::start() {
   int64_t now = NowNs();
-  int64_t n = static_cast<int64_t>(chambers_.size());
-  for (int64_t i = 0; i < n; i++) {
-    chambers_[static_cast<size_t>(i)]->pollDue = now + everyNs_ * i / n;
+  for (size_t i = 0; i < chambers_.size(); i++) {
+    chambers_[i]->pollDue = now + PollOffsetNs(static_cast<int>(i), static_cast<int>(chambers_.size()), everyNs_);
     rearm(static_cast<int>(i));
   }
 }
@@ -170,6 +186,7 @@ void Poller::readAnswer(int i) {
     return;
   }
   qint64 n = c.socket->read(c.answer + c.length, static_cast<qint64>(kAnswerMax - c.length));
+  if (n > 0 && c.length == 0) n = static_cast<qint64>(DropLineEnds(c.answer, static_cast<size_t>(n)));
   if (n > 0) {
     c.length += static_cast<size_t>(n);
     c.lastByteNs = NowNs();
@@ -227,7 +244,7 @@ void Poller::completeAnswer(int i) {
   AnswerValues values;
   values.count = 0;
   if (valid) {
-    DecodeAnswer(c.answer, &values);
+    DecodeWhole(command, c.answer, c.length, &values);
     s.answers++;
     s.roundTrip.add(static_cast<double>(roundTrip) / 1e9);
     s.lastAnswerNs = c.lastByteNs;

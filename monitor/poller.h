@@ -5,7 +5,7 @@
  * talking garbage only ever costs its own polls.
  *
  * Each chamber is polled every interval, the chambers spread evenly over
- * it. A poll writes the commands one after the other on the chamber's
+ * it in steps of 10 ms (PollOffsetNs). A poll writes the commands one after the other on the chamber's
  * connection, each when the previous one's answer is complete (see
  * answer_end.h), and ends in one result per command. Every wait is bounded
  * by the timeout: a connection that does not come, an answer that does not
@@ -30,6 +30,16 @@
 #include "schedule.h"
 
 namespace monitor {
+
+/* The chambers' polls start in steps of this much, so that those due in
+ * one step share a turn of the loop and their rows one sync of the CSV
+ * file: with a thousand chambers a second, a hundred syncs, not a thousand. */
+constexpr int64_t kPollStepNs = 10000000;
+
+/* The time of chamber i's first poll (of count chambers, polled every
+ * everyNs) after the start: i's even share of the interval, rounded down
+ * to a step of kPollStepNs. */
+int64_t PollOffsetNs(int i, int count, int64_t everyNs);
 
 struct PollSettings {
   QList<QByteArray> commands;

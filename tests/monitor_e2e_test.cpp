@@ -4,10 +4,13 @@
  * in the CSV and the metrics, a chamber killed and started again, slow,
  * silent and garbage chambers beside a good one, a chamber that closes
  * after each answer, kill -9 in mid-run, bad input, the one-shot send, and
- * promtool on the served metrics. Addresses
- * 127.0.30.10 to 127.0.30.79, port 1080; metrics on port 9464.
+ * promtool on the served metrics; a chamber that ends its answers with
+ * line ends, SIGTERM while a poll waits for its answer, and a full disk.
+ * Addresses 127.0.30.10 to 127.0.30.79 and 127.0.40.10 to 127.0.40.39,
+ * port 1080; metrics on port 9464.
  */
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -345,6 +348,104 @@ TEST(MonitorEndToEnd, PromtoolAcceptsTheServedMetrics) {
   ASSERT_TRUE(promtool.waitForFinished(kWaitMs));
   EXPECT_EQ(promtool.exitCode(), 0) << promtool.readAllStandardOutput().toStdString()
                                     << promtool.readAllStandardError().toStdString();
+}
+
+/* A chamber (or its serial bridge) that ends each answer with CR LF, in
+ * the answer's segment or in one of its own after the next command went
+ * out: every answer counts, and its values are those of the answer. */
+TEST(MonitorEndToEnd, LineEndsAfterAnswersNeitherSpoilTheValuesNorTheNextAnswer) {
+  QTemporaryDir dir;
+  QString csv = dir.filePath("run.csv");
+  MisbehavingChamber chamber(MisbehavingChamber::LineEnds, "127.0.40.10");
+  ASSERT_TRUE(chamber.listening());
+  Child mon;
+  ASSERT_TRUE(mon.startMonitor({"127.0.40.10", "--commands", "A0,S,A0", "--every", "0.2", "--csv", csv}));
+  ASSERT_TRUE(WaitFor([&] { return CsvResults(csv, "127.0.40.10:1080", nullptr) >= 30; }, kWaitMs));
+  EXPECT_EQ(mon.terminate(), 0) << mon.errors().toStdString();
+  bool whole = false;
+  auto rows = ReadCsvRows(csv, &whole);
+  ASSERT_TRUE(whole);
+  EXPECT_EQ(Results(rows, "answered"), Results(rows));
+  const std::map<std::string, std::string> answers = {{"A0", "A0 022.0 025.0\r\n"}, {"S", "S111100001"}};
+  for (const auto &r : rows) {
+    SCOPED_TRACE(r[kCommand] + " " + r[kAnswer] + " " + r[kName]);
+    EXPECT_EQ(r[kOutcome], "answered");
+    EXPECT_EQ(Unescape(r[kAnswer]), answers.at(r[kCommand]));
+    if (r[kCommand] == "A0") {
+      EXPECT_TRUE(r[kName] == "actual" || r[kName] == "set");
+      EXPECT_EQ(r[kChannel], "0");
+      EXPECT_EQ(r[kNumber], r[kName] == "actual" ? "22" : "25");
+    }
+  }
+}
+
+/* SIGTERM while a chamber takes 1.5 s to answer: the poll in flight ends
+ * with its answer in the file, and the exit status is 0; a second signal
+ * ends at once, with status 1 and a whole file. */
+TEST(MonitorEndToEnd, SigtermWhileAPollWaitsKeepsItsAnswer) {
+  struct Case {
+    const char *address;
+    int signalCount;
+    int code;
+    int answered;  /* results in the file */
+  } cases[] = {{"127.0.40.20", 1, 0, 1}, {"127.0.40.21", 2, 1, 0}};
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.address);
+    QTemporaryDir dir;
+    QString csv = dir.filePath("run.csv");
+    Child sim, mon;
+    ASSERT_TRUE(sim.startSim(c.address, {"--delay", "1500"}));
+    ASSERT_TRUE(mon.startMonitor({c.address, "--every", "60", "--timeout", "10", "--csv", csv}));
+    ASSERT_TRUE(WaitFor([&] { return sim.output().contains("<< Aa"); }, kWaitMs));
+    if (c.signalCount == 2) {  /* signals sent at once would merge into one */
+      ::kill(static_cast<pid_t>(mon.pid()), SIGTERM);
+      ASSERT_TRUE(WaitFor([&] { return mon.errors().contains("stopping: ending the polls in flight"); }, kWaitMs));
+    }
+    EXPECT_EQ(mon.terminate(), c.code) << mon.errors().toStdString();
+    bool whole = false;
+    auto rows = ReadCsvRows(csv, &whole);
+    EXPECT_TRUE(whole);
+    EXPECT_EQ(Results(rows, "answered"), c.answered);
+    EXPECT_EQ(Results(rows), c.answered) << "no other result";
+    if (c.answered) {
+      EXPECT_EQ(rows.size(), 10u);
+      EXPECT_TRUE(WaitFor([&] { return sim.output().contains(">> A0 022.0 025.0 A1"); }, kWaitMs));
+    }
+  }
+}
+
+/* The disk fills up (the monitor's file size limit stands in for it):
+ * results are refused whole and counted, polling goes on, and once there
+ * is room again rows are written again after whole rows. */
+TEST(MonitorEndToEnd, FullDiskCostsWholeResultsAndPollingGoesOn) {
+  QTemporaryDir dir;
+  QString csv = dir.filePath("run.csv");
+  Child sim, mon;
+  ASSERT_TRUE(sim.startSim("127.0.40.30", {}));
+  ASSERT_TRUE(mon.startMonitor({"127.0.40.30", "--every", "0.1", "--commands", "Aa,S", "--csv", csv, "--metrics",
+                                "127.0.40.30:9464"}, 20000));
+  auto metric = [](const char *sample) { return MetricValue(HttpGet("127.0.40.30", 9464, "/metrics"), sample); };
+  const char *answers = "quenta_chamber_answers_total{chamber=\"127.0.40.30:1080\"}";
+  ASSERT_TRUE(WaitFor([&] { return metric("quenta_monitor_csv_write_errors_total") >= 5; }, kWaitMs));
+  double answered = metric(answers);
+  ASSERT_TRUE(WaitFor([&] { return metric(answers) >= answered + 10; }, kWaitMs)) << "polling went on";
+  qint64 full = QFile(csv).size();
+  EXPECT_LE(full, 20000);
+  struct rlimit room = {RLIM_INFINITY, RLIM_INFINITY};
+  ASSERT_EQ(prlimit(static_cast<pid_t>(mon.pid()), RLIMIT_FSIZE, &room, nullptr), 0);
+  ASSERT_TRUE(WaitFor([&] { return QFile(csv).size() > full + 5000; }, kWaitMs)) << "written again";
+  EXPECT_EQ(mon.terminate(), 0);
+  int reported = 0;  /* event lines; the status line, once a minute, repeats the last error */
+  for (const QByteArray &line : mon.errors().split('\n'))
+    if (line.contains("rows not written") && !line.contains(" up, ")) reported++;
+  EXPECT_EQ(reported, 1) << "reported once, not per refused result:\n" << mon.errors().toStdString();
+  bool whole = false;
+  auto rows = ReadCsvRows(csv, &whole);
+  EXPECT_TRUE(whole) << "every row whole, before and after the full disk";
+  int synced = 0;
+  for (const QByteArray &line : mon.errors().split('\n'))
+    if (line.contains("rows synced")) synced = line.mid(line.indexOf("answered, ") + 10).split(' ')[0].toInt();
+  EXPECT_EQ(static_cast<size_t>(synced), rows.size()) << "the rows counted are the rows in the file";
 }
 
 }  // namespace

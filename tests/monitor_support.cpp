@@ -5,10 +5,12 @@
 #include "monitor_support.h"
 
 #include <signal.h>
+#include <sys/resource.h>
 
 #include <QCoreApplication>
 #include <QFile>
 #include <QTcpSocket>
+#include <QTimer>
 #include <QtTest/QTest>
 #include <cmath>
 
@@ -122,8 +124,17 @@ bool Child::startSim(const QString &address, const QStringList &options) {
   return WaitFor([&] { return output().contains("listening"); }, kStartMs);
 }
 
-bool Child::startMonitor(const QStringList &args) {
+bool Child::startMonitor(const QStringList &args, qint64 fileSizeLimit) {
   EnsureApp();
+  if (fileSizeLimit > 0) {
+    process_.setChildProcessModifier([fileSizeLimit] {
+      struct rlimit limit;
+      getrlimit(RLIMIT_FSIZE, &limit);
+      limit.rlim_cur = static_cast<rlim_t>(fileSizeLimit);
+      setrlimit(RLIMIT_FSIZE, &limit);
+      signal(SIGXFSZ, SIG_IGN);  /* stays ignored across exec: writes fail instead */
+    });
+  }
   process_.start(QStringLiteral(QUENTA_MONITOR_PATH), args);
   return process_.waitForStarted(kStartMs);
 }
@@ -187,9 +198,17 @@ MisbehavingChamber::MisbehavingChamber(Kind kind, const QString &address) : kind
     while (QTcpSocket *socket = server_.nextPendingConnection()) {
       connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
       connect(socket, &QTcpSocket::readyRead, socket, [this, socket] {
-        socket->readAll();
-        if (kind_ == Closer) socket->disconnectFromHost();
-        else socket->write(QByteArray("\xff\x00?garbage\r\n,\"", 13));
+        QByteArray command = socket->readAll();
+        if (kind_ == Closer) {
+          socket->disconnectFromHost();
+        } else if (kind_ == Garbage) {
+          socket->write(QByteArray("\xff\x00?garbage\r\n,\"", 13));
+        } else if (command == "A0") {
+          socket->write("A0 022.0 025.0\r\n");
+        } else if (command == "S") {
+          socket->write("S111100001");
+          QTimer::singleShot(30, socket, [socket] { socket->write("\r\n"); });
+        }
       });
     }
   });

@@ -56,8 +56,12 @@ class Child {
   ~Child();
   /* quenta-sim --verbose --listen address options; true once it listens. */
   bool startSim(const QString &address, const QStringList &options);
-  /* quenta-monitor args; true once started. */
-  bool startMonitor(const QStringList &args);
+  /* quenta-monitor args; true once started. fileSizeLimit > 0: the
+   * monitor may write no file beyond that many bytes (a full disk: its
+   * writes then fail with EFBIG). */
+  bool startMonitor(const QStringList &args, qint64 fileSizeLimit = 0);
+  /* The process id, 0 when not running. */
+  qint64 pid() const { return process_.processId(); }
   /* SIGTERM, then waits for the end; returns the exit code (-1: none). */
   int terminate(int ms = 30000);
   void kill9();
@@ -78,10 +82,12 @@ double MetricValue(const QByteArray &text, const QByteArray &sample);
 
 /* A chamber on address:1080 in this process: "garbage" answers every
  * command with bytes that are no answer, "closer" closes the connection on
- * every command. */
+ * every command, "line ends" answers A0 with "A0 022.0 025.0\r\n" in one
+ * write and S with "S111100001" and, 30 ms later, "\r\n" (as a serial
+ * bridge that ends every answer with a line end may). */
 class MisbehavingChamber : public QObject {
  public:
-  enum Kind { Garbage, Closer };
+  enum Kind { Garbage, Closer, LineEnds };
   MisbehavingChamber(Kind kind, const QString &address);
   bool listening() const { return server_.isListening(); }
 

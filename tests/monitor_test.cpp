@@ -5,9 +5,12 @@
  * metrics text, and the schedule of wake-ups.
  */
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <cstring>
 #include <fstream>
@@ -18,6 +21,7 @@
 #include "metrics.h"
 #include "monitor_support.h"
 #include "options.h"
+#include "poller.h"
 #include "rows.h"
 #include "schedule.h"
 
@@ -79,6 +83,18 @@ TEST(MonitorOptions, DefaultsAndValuesReadBack) {
   EXPECT_EQ(o.metricsAddress.toString(), "127.0.0.1");
   EXPECT_EQ(o.metricsPort, 9464);
 
+  struct Duration {
+    const char *seconds;
+    qint64 ms;
+  } durations[] = {{"0.05", 50}, {"3600", 3600000}, {"2592000", 2592000000}, {"5184000", 5184000000},
+                   {"10000000", 10000000000}};
+  for (const Duration &d : durations) {  /* 30 and 60 days do not fit an int of ms */
+    SCOPED_TRACE(d.seconds);
+    Invocation inv;
+    ASSERT_TRUE(ParseArguments({"192.0.2.7", "--duration", d.seconds}, &inv, &error)) << error.toStdString();
+    EXPECT_EQ(inv.monitor.durationMs, d.ms);
+  }
+
   Invocation defaults;
   ASSERT_TRUE(ParseArguments({"192.0.2.7"}, &defaults, &error)) << error.toStdString();
   EXPECT_EQ(defaults.monitor.commands, QList<QByteArray>{"Aa"});
@@ -113,6 +129,50 @@ TEST(MonitorOptions, ChambersFileListsEveryBadLineByNumber) {
   EXPECT_EQ(chambers[0].line, 2);
   EXPECT_EQ(chambers[1].name, "192.0.2.8:1081");
   EXPECT_EQ(chambers[1].port, 1081);
+}
+
+/* Files saved by Windows editors: a byte order mark, CR LF line ends. */
+TEST(MonitorOptions, ChambersFileFromWindowsReadsAsFromLinux) {
+  struct Case {
+    const char *what;
+    QByteArray text;
+  } cases[] = {
+      {"LF", "192.0.2.7 oven 1\n# lab\n192.0.2.8:1081\n"},
+      {"CR LF", "192.0.2.7 oven 1\r\n# lab\r\n192.0.2.8:1081\r\n"},
+      {"byte order mark", "\xEF\xBB\xBF" "192.0.2.7 oven 1\n# lab\n192.0.2.8:1081"},
+      {"both, comments", "\xEF\xBB\xBF" "192.0.2.7   oven 1 # left\r\n\r\n192.0.2.8:1081\t# right\r\n"},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.what);
+    QList<ChamberSpec> chambers;
+    QString error;
+    ASSERT_TRUE(ParseChambersText(c.text, "lab.txt", kChamberPort, &chambers, &error)) << error.toStdString();
+    ASSERT_EQ(chambers.size(), 2);
+    EXPECT_EQ(chambers[0].address(), "192.0.2.7:1080");
+    EXPECT_EQ(chambers[0].name, "oven 1");
+    EXPECT_EQ(chambers[1].address(), "192.0.2.8:1081");
+    EXPECT_EQ(chambers[1].name, "192.0.2.8:1081");
+  }
+}
+
+TEST(MonitorAnswerEnd, LineEndsBeforeAnAnswerAreDropped) {
+  struct Case {
+    std::string in, out;
+  } cases[] = {
+      {"S111100001", "S111100001"},
+      {"\r\nS111100001", "S111100001"},
+      {"\n\n\rA0", "A0"},
+      {"\r\n", ""},
+      {"x\r\n", "x\r\n"},            /* only before the first other byte */
+      {std::string("\r\0A", 3), std::string("\0A", 2)},
+      {"", ""},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.in));
+    std::string bytes = c.in;
+    size_t n = DropLineEnds(bytes.data(), bytes.size());
+    EXPECT_EQ(bytes.substr(0, n), c.out);
+  }
 }
 
 TEST(MonitorAnswerEnd, FixedLengthsEndTheUsualAnswersAtOnce) {
@@ -299,6 +359,76 @@ TEST_F(MonitorCsvFile, AppendsWholeRowsAndKeepsOthersOut) {
   EXPECT_FALSE(log.open(dir_.path(), 0, &error, &note));
 }
 
+/* Group commit: a row counts once a sync covered it; rows appended while a
+ * sync runs are taken by the next one, and close() syncs the rest. */
+TEST_F(MonitorCsvFile, CountsRowsOnlyOnceSyncedAndSyncsTheRestOnClose) {
+  struct Case {
+    int syncIntervalMs;
+    int appends;
+  } cases[] = {{0, 1}, {0, 200}, {3600000, 50}};
+  for (const Case &c : cases) {
+    SCOPED_TRACE(testing::Message() << "interval " << c.syncIntervalMs << " ms, " << c.appends << " appends");
+    QFile::remove(path());
+    CsvLog log;
+    QString error, note;
+    ASSERT_TRUE(log.open(path(), c.syncIntervalMs, &error, &note)) << error.toStdString();
+    EXPECT_EQ(log.rowsSynced(), 0u);
+    for (int i = 0; i < c.appends; i++) ASSERT_TRUE(log.append("a,1\nb,2\n", &error));
+    const uint64_t rows = 2u * static_cast<uint64_t>(c.appends);
+    if (c.syncIntervalMs == 0) {
+      EXPECT_TRUE(WaitFor([&] { return log.rowsSynced() == rows; }, 30000)) << log.rowsSynced();
+    } else {
+      /* The first sync may come at once; the next waits an hour. */
+      EXPECT_TRUE(WaitFor([&] { return log.rowsSynced() > 0; }, 30000));
+      ASSERT_TRUE(log.append("c,3\n", &error));
+      WaitFor([] { return false; }, 200);
+      EXPECT_LT(log.rowsSynced(), rows + 1) << "synced within the interval";
+    }
+    log.close();
+    EXPECT_EQ(log.rowsSynced(), c.syncIntervalMs == 0 ? rows : rows + 1) << "close() syncs the rest";
+    EXPECT_EQ(log.syncErrors(), 0u);
+    if (c.syncIntervalMs == 0) {
+      EXPECT_GE(log.syncs(), 2u);
+      EXPECT_LE(log.syncs(), static_cast<uint64_t>(c.appends) + 1);
+    } else {
+      EXPECT_EQ(log.syncs(), 2u) << "the first sync and the one of close()";
+    }
+  }
+}
+
+/* A disk that fills up: the process's file size limit stands in for it
+ * (write() then stops with EFBIG where a full disk gives ENOSPC). */
+TEST_F(MonitorCsvFile, FullDiskLosesWholeResultsOnlyAndWritesAgainWhenThereIsRoom) {
+  CsvLog log;
+  QString error, note;
+  ASSERT_TRUE(log.open(path(), 0, &error, &note)) << error.toStdString();
+  const std::string row = "2009-10-13T12:30:00.123Z,c,a,A0,timeout,,,,,,\n";
+  ASSERT_TRUE(log.append(row, &error));
+  struct rlimit before;
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &before), 0);
+  void (*oldHandler)(int) = signal(SIGXFSZ, SIG_IGN);
+  struct rlimit full = before;
+  full.rlim_cur = static_cast<rlim_t>(QFileInfo(path()).size()) + row.size() + row.size() / 2;
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &full), 0);
+  struct Case {
+    std::string rows;
+    bool ok;
+  } cases[] = {{row, true}, {row + row, false}, {row, false}, {row.substr(0, 10) + "\n", true}};
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.rows);
+    EXPECT_EQ(log.append(c.rows, &error), c.ok);
+    if (!c.ok) {
+      EXPECT_TRUE(error.contains("rows not written")) << error.toStdString();
+    }
+  }
+  setrlimit(RLIMIT_FSIZE, &before);
+  signal(SIGXFSZ, oldHandler);
+  ASSERT_TRUE(log.append(row, &error)) << "room again";
+  log.close();
+  EXPECT_EQ(readFile(), std::string(kCsvHeader) + row + row + row.substr(0, 10) + "\n" + row);
+  EXPECT_EQ(log.rowsSynced(), 4u);
+}
+
 TEST(MonitorMetrics, TextNamesEscapesAndCounts) {
   std::vector<ChamberStats> chambers(2);
   chambers[0].name = "oven \"A\" \\ 1\nx";
@@ -370,6 +500,32 @@ TEST(MonitorMetrics, PercentilesOfLatencies) {
   p.add(60LL * 1000000000);  /* beyond the bins: counted, and the maximum */
   EXPECT_EQ(p.count(), 101u);
   EXPECT_NEAR(p.quantileMs(1.0), 60000, 1e-6);
+}
+
+/* The polls' start times: spread over the interval in 10 ms steps, so
+ * that the chambers of one step share a turn of the loop and a sync. */
+TEST(MonitorSchedule, PollsSpreadOverTheIntervalInStepsOfTenMilliseconds) {
+  constexpr int64_t kMs = 1000000;
+  struct Case {
+    int i, count;
+    int64_t everyMs, offsetMs;
+  } cases[] = {
+      {0, 1, 1000, 0},      {0, 1000, 1000, 0},  {9, 1000, 1000, 0},     {10, 1000, 1000, 10},
+      {999, 1000, 1000, 990}, {1, 2, 200, 100},  {1, 3, 1000, 330},      {2, 3, 1000, 660},
+      {7, 8, 50, 40},       {1, 7, 50, 0},       {4, 5, 86400000, 69120000},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(testing::Message() << "chamber " << c.i << " of " << c.count << ", every " << c.everyMs << " ms");
+    EXPECT_EQ(PollOffsetNs(c.i, c.count, c.everyMs * kMs), c.offsetMs * kMs);
+  }
+  int64_t before = -1;
+  for (int i = 0; i < 1000; i++) {  /* in order, on the steps, within the interval */
+    int64_t offset = PollOffsetNs(i, 1000, 1000 * kMs);
+    ASSERT_GE(offset, before);
+    ASSERT_EQ(offset % (10 * kMs), 0);
+    ASSERT_LT(offset, 1000 * kMs);
+    before = offset;
+  }
 }
 
 TEST(MonitorSchedule, WakesEachIdOnceAtItsEarliestTimeInTimeOrder) {
