@@ -40,11 +40,11 @@ QByteArray ReadUntilClosed(SimClient &client) {
   return all + client.socket().readAll();
 }
 
-/* Waits until the simulator's standard output holds needle. */
-bool OutputHolds(SimProcess &sim, const QByteArray &needle) {
+/* Waits until the simulator's standard output (or error) holds needle. */
+bool OutputHolds(SimProcess &sim, const QByteArray &needle, bool error = false) {
   QElapsedTimer waited;
   waited.start();
-  while (!sim.output().contains(needle))
+  while (!(error ? sim.standardError() : sim.output()).contains(needle))
     if (waited.elapsed() > 10000) return false;
   return true;
 }
@@ -241,13 +241,19 @@ TEST(SimFleetProcess, SpeedAndFaultOptionsApplyToEveryChamber) {
   SimProcess sim;
   ASSERT_TRUE(sim.start("127.0.20.61", {"--chambers", "3", "--speed", "600",
                                         "--close-after-answer"}));
-  QThread::msleep(1500);  /* 15 simulated minutes: 22.x -> 25.0 takes 3 at 1 K/min */
+  /* 22.x -> 25.0 takes 3 minutes at 1 K/min: 0.3 s at speed 600 */
   for (const char *address : {"127.0.20.61", "127.0.20.62", "127.0.20.63"}) {
     SCOPED_TRACE(address);
-    SimClient client;
-    ASSERT_TRUE(client.connect(address));
-    EXPECT_EQ(client.ask("A0"), QByteArray("A0 025.0 025.0"));
-    EXPECT_TRUE(client.waitForClosed(5000));
+    QByteArray answer;
+    QElapsedTimer waited;
+    waited.start();
+    while (answer != "A0 025.0 025.0" && waited.elapsed() < 20000) {
+      SimClient client;
+      ASSERT_TRUE(client.connect(address));
+      answer = client.ask("A0");
+      ASSERT_TRUE(client.waitForClosed(5000));
+    }
+    EXPECT_EQ(answer, QByteArray("A0 025.0 025.0"));
   }
 }
 
@@ -276,18 +282,19 @@ TEST(SimFleetProcess, ControlCommandsOverStandardInput) {
 
   /* silent, then normal on the same connection */
   EXPECT_EQ(sim.control("silent 1"), QByteArray("ok silent 1"));
-  EXPECT_EQ(first.ask("l1", 700), QByteArray());
-  EXPECT_EQ(first.socket().state(), QAbstractSocket::ConnectedState);
+  first.send("l1");
   ASSERT_TRUE(OutputHolds(sim, "(silent)"));
+  EXPECT_FALSE(first.socket().waitForReadyRead(100)) << first.socket().readAll().constData();
+  EXPECT_EQ(first.socket().state(), QAbstractSocket::ConnectedState);
   EXPECT_EQ(sim.control("normal 1"), QByteArray("ok normal 1"));
   EXPECT_EQ(first.ask("L"), QByteArray("L1"));  /* the silent command was carried out */
 
   /* slow */
-  EXPECT_EQ(sim.control("slow 3 400"), QByteArray("ok slow 3 400"));
+  EXPECT_EQ(sim.control("slow 3 200"), QByteArray("ok slow 3 200"));
   QElapsedTimer waited;
   waited.start();
   EXPECT_EQ(third.ask("L", 5000), QByteArray("L0"));
-  EXPECT_GE(waited.elapsed(), 390);
+  EXPECT_GE(waited.elapsed(), 190);
 
   /* all */
   EXPECT_EQ(sim.control("close all"), QByteArray("ok close all"));
@@ -415,14 +422,10 @@ TEST(SimFleetProcess, AChamberOutOfFilesAcceptsAgainOnceSomeAreFree) {
     crowd.push_back(std::make_unique<SimClient>());
     ASSERT_TRUE(crowd.back()->connect("127.0.20.71")) << i;
   }
-  QElapsedTimer waited;
-  waited.start();
-  while (!sim.standardError().contains("cannot accept") && waited.elapsed() < 10000) {
-  }
-  ASSERT_TRUE(sim.standardError().contains("cannot accept")) << sim.standardError().constData();
+  ASSERT_TRUE(OutputHolds(sim, "cannot accept", true)) << sim.standardError().constData();
   QElapsedTimer resting;
   resting.start();
-  QThread::msleep(1500);
+  QThread::msleep(1000);
   /* it rests between tries instead of trying again at once */
   EXPECT_LE(sim.standardError().count("cannot accept"), 2 + resting.elapsed() / 1000);
   crowd.clear();
@@ -440,9 +443,8 @@ TEST(SimFleetProcess, CommandLine) {
       {{"--chambers", "0"}, 2, {"--chambers must be a whole number from 1 to 100000"}},
       {{"--chambers", "100001"}, 2, {"--chambers"}},
       {{"--chambers", "many"}, 2, {"--chambers"}},
+      /* the other refused addresses: SimFleet.AddressProblems */
       {{"--chambers", "2", "--listen", "::1"}, 2, {"IPv4"}},
-      {{"--chambers", "2", "--listen", "127.0.20.255"}, 2, {".0 or .255"}},
-      {{"--chambers", "10", "--listen", "255.255.255.250"}, 2, {"past 255.255.255.254"}},
       {{"--chambers", "2", "--listen", "127.0.20.150", "--port", "0"}, 2, {"--port 0"}},
       {{"--chambers", "5", "--listen", "127.0.20.190"}, 1,
        {"cannot listen on 127.0.20.192 port 1080: Address already in use"}},
