@@ -151,7 +151,7 @@ TEST_F(Lists, KindsThatAreNoListHoldTheirValue)
         int control;
         double set, read;
     } numbers[] = {
-        {LAMP, 0.5, 1}, {LAMP, 0, 0}, {SWITCH, -3, 1}, {SWITCH, 0, 0}, {NUMBER, 2.5, 2.5}, {NUMBER, 9, 5},
+        {LAMP, 0.5, 1}, {LAMP, 0, 0}, {SWITCH, -3, 1}, {NUMBER, 2.5, 2.5}, {NUMBER, 9, 5},
     };
     for (const auto &c : numbers) {
         SCOPED_TRACE(std::to_string(c.control) + " set to " + std::to_string(c.set));
