@@ -31,13 +31,6 @@ int CtrlInt(int panel, int control, int attribute)
     return v;
 }
 
-std::string TextValue(int panel, int control)
-{
-    char buf[PLATFORM_LABEL_SIZE];
-    EXPECT_EQ(0, GetCtrlVal(panel, control, buf)) << control;
-    return buf;
-}
-
 int IntValue(int panel, int control)
 {
     int v = -99;
