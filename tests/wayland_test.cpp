@@ -13,12 +13,11 @@
 
 #include <QCoreApplication>
 #include <QDateTime>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
-#include <QThread>
+#include <QTest>
 
 #include <functional>
 #include <memory>
@@ -157,13 +156,10 @@ protected:
     /* Waits until done() holds, reading the log meanwhile. */
     bool WaitFor(const std::function<bool()> &done, int timeoutMs)
     {
-        QElapsedTimer waited;
-        waited.start();
-        while (!done() && waited.elapsed() < timeoutMs) {
-            QThread::msleep(20);
+        return QTest::qWaitFor([&] {
             ReadLog();
-        }
-        return done();
+            return done();
+        }, timeoutMs);
     }
 
     /* Waits for the program's request holding needle after position from;
