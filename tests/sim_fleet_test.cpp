@@ -1,6 +1,6 @@
 /*
  * sim_fleet_test.cpp -- many chambers in one simulator: where they listen,
- * that each keeps its own state, the control commands in-process and
+ * that each keeps its own state and gets the command line's settings, the control commands in-process and
  * through the built quenta-sim's standard input, the log that names the
  * chamber, standard input that ends or is missing, and the limit of open
  * files. Addresses 127.0.20.1 to 127.0.21.254, port 1080; each test has
@@ -231,35 +231,15 @@ TEST(SimFleet, SpeedErrorsAndFaultsReachEveryChamber) {
   }
 }
 
-TEST(SimFleetProcess, EachChamberAnswersFromItsOwnModel) {
-  constexpr int kChambers = 250;
-  SimProcess sim;
-  ASSERT_TRUE(sim.start("127.0.21.1", {"--chambers", QString::number(kChambers)}));
-  EXPECT_TRUE(OutputHolds(sim, "on 127.0.21.1 to 127.0.21.250 port 1080 (250 chambers, speed 1)"))
-      << sim.output().constData();
-  std::vector<std::unique_ptr<SimClient>> clients;
-  for (int k = 1; k <= kChambers; k++) {
-    SCOPED_TRACE(k);
-    clients.push_back(std::make_unique<SimClient>());
-    ASSERT_TRUE(clients.back()->connect("127.0.21." + QString::number(k)));
-    EXPECT_EQ(clients.back()->ask("C"), PlcAnswer(k));
-  }
-  EXPECT_EQ(clients[99]->ask("a0 040.0"), QByteArray("a0"));
-  EXPECT_EQ(clients[199]->ask("a0 -10.0"), QByteArray("a0"));
-  for (int k = 1; k <= kChambers; k++) {
-    SCOPED_TRACE(k);
-    QByteArray set = k == 100 ? "040.0" : k == 200 ? "-10.0" : "025.0";
-    EXPECT_EQ(SetField(clients[k - 1]->ask("A0")), set);
-  }
-}
-
 TEST(SimFleetProcess, ControlCommandsOverStandardInput) {
   SimProcess sim;
   ASSERT_TRUE(sim.start("127.0.20.11", {"--chambers", "3", "--verbose"}));
+  EXPECT_TRUE(OutputHolds(sim, "on 127.0.20.11 to 127.0.20.13 port 1080 (3 chambers, speed 1)"));
   SimClient first, second, third;
   ASSERT_TRUE(first.connect("127.0.20.11"));
   ASSERT_TRUE(second.connect("127.0.20.12"));
   ASSERT_TRUE(third.connect("127.0.20.13"));
+  EXPECT_EQ(first.ask("C"), PlcAnswer(1));
   EXPECT_EQ(second.ask("a0 030.0"), QByteArray("a0"));
 
   /* down: its connections end, connects are refused, the others go on */
@@ -270,11 +250,12 @@ TEST(SimFleetProcess, ControlCommandsOverStandardInput) {
   EXPECT_EQ(refused.socket().error(), QAbstractSocket::ConnectionRefusedError);
   EXPECT_EQ(third.ask("C"), PlcAnswer(3));
 
-  /* up: the same model as before */
+  /* up: the same model as before, its own */
   EXPECT_EQ(sim.control("up 127.0.20.12"), QByteArray("ok up 127.0.20.12"));
   SimClient back;
   ASSERT_TRUE(back.connect("127.0.20.12"));
   EXPECT_EQ(SetField(back.ask("A0")), QByteArray("030.0"));
+  EXPECT_EQ(SetField(third.ask("A0")), QByteArray("025.0"));
 
   /* silent, then normal on the same connection */
   EXPECT_EQ(sim.control("silent 1"), QByteArray("ok silent 1"));
