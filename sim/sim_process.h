@@ -18,6 +18,12 @@
 #include <QTcpSocket>
 #include <QThread>
 #include <functional>
+#include <ostream>
+
+/* How a failed test shows bytes: as a quoted string, not byte by byte. */
+inline void PrintTo(const QByteArray &bytes, std::ostream *os) {
+  *os << '"' << bytes.toStdString() << '"';
+}
 
 namespace sim {
 

@@ -5,10 +5,9 @@
  * default of each language; and the command catalogue item by item. This
  * is the one test to follow an edit of the catalogue.
  */
-#include "ascii.h"
 #include "panelfile.h"
 #include "platform.h"
-#include "ui_test_support.h"
+#include "program_panels.h"
 
 #include <QFile>
 
@@ -16,26 +15,7 @@
 
 namespace {
 
-struct LanguageFile {
-    const char *file;
-    bool english;
-};
-
-const LanguageFile kFiles[] = {{ASCII_PANEL_FILE_EN, true}, {ASCII_PANEL_FILE_DE, false}};
-
-/* Each case runs once per language file, with its main panel loaded. */
-class AsciiPanels : public PanelFiles, public ::testing::WithParamInterface<LanguageFile> {
-protected:
-    void SetUp() override
-    {
-        PanelFiles::SetUp();
-        main_ = Load(File(), PANEL);
-        ASSERT_GT(main_, 0);
-    }
-    const char *File() const { return GetParam().file; }
-    bool English() const { return GetParam().english; }
-    int main_ = 0;
-};
+class AsciiPanels : public MainPanelTest {};
 
 std::string CtrlText(int panel, int control, int attribute)
 {
@@ -49,13 +29,6 @@ int CtrlInt(int panel, int control, int attribute)
     int v = -99;
     EXPECT_EQ(0, GetCtrlAttribute(panel, control, attribute, &v)) << control;
     return v;
-}
-
-std::string TextValue(int panel, int control)
-{
-    char buf[PLATFORM_LABEL_SIZE];
-    EXPECT_EQ(0, GetCtrlVal(panel, control, buf)) << control;
-    return buf;
 }
 
 int IntValue(int panel, int control)
@@ -377,10 +350,7 @@ TEST_P(AsciiPanels, CatalogueItemsLabelsAndValues)
     EXPECT_STREQ("untouched", label);
 }
 
-INSTANTIATE_TEST_SUITE_P(BothLanguages, AsciiPanels, ::testing::ValuesIn(kFiles),
-                         [](const ::testing::TestParamInfo<LanguageFile> &info) {
-                             return std::string(info.param.english ? "English" : "German");
-                         });
+INSTANTIATE_TEST_SUITE_P(BothLanguages, AsciiPanels, ::testing::ValuesIn(kLanguageFiles), LanguageOf);
 
 /* ---- The files read without a display. ---- */
 

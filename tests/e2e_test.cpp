@@ -4,7 +4,8 @@
  * comes after the 5 s of the send cycle, the program reconnects after the
  * chamber closed the connection, Esc ends it with exit code 0 and a closed
  * connection, and a missing panel file or display ends it with 255 and no
- * connection attempt.
+ * connection attempt. Against a loopback chamber whose connects hang, the
+ * panel shows painted while the first connect waits.
  *
  * The simulator runs with --verbose and logs one line per connect, command
  * and close; the test notes when each line arrives. The X server is the
@@ -19,13 +20,18 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QImage>
 #include <QProcess>
+#include <QSet>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
 
 #include <functional>
 #include <string>
 #include <vector>
+
+#include "loopback_peer.h"
 
 namespace {
 
@@ -34,6 +40,8 @@ const int kStartMs = 30000;         /* a process starts, the simulator listens *
 const int kExitMs = 30000;          /* the program ends after Esc or a failed start-up */
 const int kCycleMs = 5000;          /* the send cycle of the panel file */
 const int kLateMs = 10000;          /* the most a loaded machine may add to it */
+const int kIntoTheWaitMs = 1000;    /* when the screen is pictured during the first connect */
+const int kFewestColours = 16;      /* a painted panel has far more; a blank one has 1 */
 
 struct LogLine {
     qint64 atMs;     /* since the program was started */
@@ -135,16 +143,22 @@ protected:
         sim.collect(clock);
     }
 
-    /* Runs xdotool with arguments; returns its standard output. */
-    std::string xdotool(const QStringList &arguments)
+    /* Runs tool (xdotool, import) with arguments on the display; returns
+     * its standard output. */
+    QByteArray run(const QString &tool, const QStringList &arguments)
     {
-        QProcess tool;
+        QProcess p;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("DISPLAY", display);
-        tool.setProcessEnvironment(env);
-        tool.start("xdotool", arguments);
-        tool.waitForFinished(kWindowTimeoutMs);
-        return tool.readAllStandardOutput().trimmed().toStdString();
+        p.setProcessEnvironment(env);
+        p.start(tool, arguments);
+        p.waitForFinished(kWindowTimeoutMs);
+        return p.readAllStandardOutput();
+    }
+
+    std::string xdotool(const QStringList &arguments)
+    {
+        return run("xdotool", arguments).trimmed().toStdString();
     }
 
     /* Esc typed into the focused main window. The key goes through the
@@ -194,6 +208,37 @@ TEST_F(EndToEnd, ReconnectsAfterTheChamberClosedTheConnection)
     pressEscape();
     ASSERT_TRUE(program.waitForFinished(kExitMs));
     EXPECT_EQ(program.exitCode(), 0);
+}
+
+/* Number of different colours in image, counted up to limit. */
+int Colours(const QImage &image, int limit)
+{
+    QSet<QRgb> seen;
+    for (int y = 0; y < image.height() && seen.size() < limit; y++)
+        for (int x = 0; x < image.width() && seen.size() < limit; x++)
+            seen.insert(image.pixel(x, y));
+    return static_cast<int>(seen.size());
+}
+
+/* Start-up shows the panel, then waits up to 3 s for a first connect that
+ * hangs (the chamber's backlog is full): a picture of the screen 1 s into
+ * that wait must show the painted panel, not a blank window. */
+TEST_F(EndToEnd, PanelIsPaintedWhileTheFirstConnectWaits)
+{
+    PeerOptions hang;
+    hang.fullBacklog = true;
+    LoopbackPeer chamber("127.0.0.1", hang);
+    ASSERT_TRUE(chamber.listening()) << "no listener with a full backlog on 127.0.0.1";
+    QProcess program;
+    startProgram(program, QUENTA_APP_PATH);
+    ASSERT_FALSE(xdotool({"search", "--sync", "--onlyvisible", "--class", "quenta-ascii"}).empty())
+        << "the window never showed";
+    QThread::msleep(kIntoTheWaitMs);
+    const QImage shot = QImage::fromData(run("import", {"-window", "root", "png:-"}), "PNG");
+    ASSERT_FALSE(shot.isNull()) << "no picture of the screen";
+    EXPECT_GE(Colours(shot, kFewestColours), kFewestColours)
+        << "1 s into the first connect the screen is blank: the panel was shown but not painted";
+    EXPECT_EQ(QProcess::Running, program.state()) << "the program ended during the first connect";
 }
 
 TEST_F(EndToEnd, MissingPanelFileEndsWith255BeforeAnyConnection)

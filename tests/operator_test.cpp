@@ -8,11 +8,10 @@
  * blocking connect must bring the panel up to date on the screen without
  * running a single callback.
  */
-#include "ascii.h"
 #include "panelfile.h"
 #include "platform.h"
 #include "platform_qt.h"
-#include "ui_test_support.h"
+#include "program_panels.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -30,39 +29,30 @@
 
 namespace {
 
-struct LanguageFile {
-    const char *file;
-    const char *language;
-};
-
-const LanguageFile kFiles[] = {{ASCII_PANEL_FILE_EN, "English"}, {ASCII_PANEL_FILE_DE, "German"}};
-
 const int kPopupWaitMs = 5000;
 
-class Operator : public ::testing::Test {
+class Operator : public MainPanelTest {
 protected:
-    static void SetUpTestSuite() { StartEngine(); }
-
     void TearDown() override
     {
-        if (panel_ > 0)
-            DiscardPanel(panel_);
+        PanelFiles::TearDown();
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        panel_ = 0;
     }
 
-    /* Loads and shows the main panel of file, active, with its timer
-     * stopped and nothing recorded yet. */
-    void Show(const char *file)
+    /* Shows the main panel, active, with its timer stopped and nothing
+     * recorded yet; again, a new one in place of the last. */
+    void Show()
     {
-        if (panel_ > 0)
-            TearDown();
-        ASSERT_EQ(0, RegisterRecorders());
-        panel_ = LoadPanel(0, file, PANEL);
-        ASSERT_GT(panel_, 0) << file;
-        ASSERT_EQ(0, DisplayPanel(panel_));
-        ASSERT_TRUE(QTest::qWaitForWindowActive(GetPanelWidget(panel_)));
-        ASSERT_EQ(0, SetCtrlAttribute(panel_, SCANNER, ATTR_ENABLED, 0));
+        if (shown_) {
+            DiscardPanel(main_);
+            QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+            main_ = Load(File(), PANEL);
+            ASSERT_GT(main_, 0);
+        }
+        shown_ = true;
+        ASSERT_EQ(0, DisplayPanel(main_));
+        ASSERT_TRUE(QTest::qWaitForWindowActive(GetPanelWidget(main_)));
+        ASSERT_EQ(0, SetCtrlAttribute(main_, SCANNER, ATTR_ENABLED, 0));
         Recorded().clear();
     }
 
@@ -71,11 +61,13 @@ protected:
      * popup's focus widget receiving it when one is open. */
     void Press(Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier)
     {
-        QTest::keyClick(GetPanelWidget(panel_)->windowHandle(), key, modifiers);
+        QTest::keyClick(GetPanelWidget(main_)->windowHandle(), key, modifiers);
     }
 
-    int panel_ = 0;
+    bool shown_ = false;
 };
+
+INSTANTIATE_TEST_SUITE_P(BothLanguages, Operator, ::testing::ValuesIn(kLanguageFiles), LanguageOf);
 
 /* ---- The cyclic-sending toggle. ---- */
 
@@ -93,22 +85,19 @@ double LitShare(const QImage &image)
     return static_cast<double>(lit) / (image.width() * image.height());
 }
 
-TEST_F(Operator, CyclicToggleIsLitWhenOnAndPlainWhenOff)
+TEST_P(Operator, CyclicToggleIsLitWhenOnAndPlainWhenOff)
 {
-    for (const LanguageFile &f : kFiles) {
-        SCOPED_TRACE(f.language);
-        Show(f.file);
-        QWidget *toggle = GetCtrlWidget(panel_, TOGGLEBUTTON);
-        ASSERT_NE(nullptr, toggle);
-        ASSERT_EQ(0, SetCtrlVal(panel_, TOGGLEBUTTON, 1));
-        const QImage on = toggle->grab().toImage();
-        ASSERT_EQ(0, SetCtrlVal(panel_, TOGGLEBUTTON, 0));
-        const QImage off = toggle->grab().toImage();
-        EXPECT_GT(LitShare(on), 0.02) << "on: too little of the button is lit to see at a glance";
-        EXPECT_EQ(0.0, LitShare(off)) << "off: nothing may look lit";
-        QTest::mouseClick(toggle, Qt::LeftButton);
-        EXPECT_GT(LitShare(toggle->grab().toImage()), 0.02) << "turned on by a click";
-    }
+    Show();
+    QWidget *toggle = GetCtrlWidget(main_, TOGGLEBUTTON);
+    ASSERT_NE(nullptr, toggle);
+    ASSERT_EQ(0, SetCtrlVal(main_, TOGGLEBUTTON, 1));
+    const QImage on = toggle->grab().toImage();
+    ASSERT_EQ(0, SetCtrlVal(main_, TOGGLEBUTTON, 0));
+    const QImage off = toggle->grab().toImage();
+    EXPECT_GT(LitShare(on), 0.02) << "on: too little of the button is lit to see at a glance";
+    EXPECT_EQ(0.0, LitShare(off)) << "off: nothing may look lit";
+    QTest::mouseClick(toggle, Qt::LeftButton);
+    EXPECT_GT(LitShare(toggle->grab().toImage()), 0.02) << "turned on by a click";
 }
 
 /* ---- Tab order. ---- */
@@ -165,33 +154,30 @@ TEST(TabOrder, FollowsTheWindowNotTheFile)
     }
 }
 
-TEST_F(Operator, TabWalksTheControlsFromTopLeftToBottomRight)
+TEST_P(Operator, TabWalksTheControlsFromTopLeftToBottomRight)
 {
     const std::vector<int> cycle = {AUSWAHL, SEND_STRING, ZEICHEN_GESENDET, ZEICHEN_EMPFANGEN,
                                     RINGSLIDE, CLOSE_CONN, RESEND, UNCONNECTED_SEND,
                                     IP, SCANNING, TOGGLEBUTTON, ESC_BUTTON};
-    for (const LanguageFile &f : kFiles) {
-        SCOPED_TRACE(f.language);
-        Show(f.file);
-        ASSERT_EQ(0, SetActiveCtrl(panel_, AUSWAHL));
-        QCoreApplication::processEvents();
-        std::vector<int> forward{GetActiveCtrl(panel_)};
-        for (size_t i = 0; i < cycle.size(); i++) {
-            Press(Qt::Key_Tab);
-            forward.push_back(GetActiveCtrl(panel_));
-        }
-        std::vector<int> expected = cycle;
-        expected.push_back(AUSWAHL);
-        EXPECT_EQ(expected, forward) << "Tab, from the catalogue round to it again";
-
-        std::vector<int> backward;
-        for (size_t i = 0; i < cycle.size(); i++) {
-            Press(Qt::Key_Backtab, Qt::ShiftModifier);
-            backward.push_back(GetActiveCtrl(panel_));
-        }
-        expected.assign(cycle.rbegin(), cycle.rend());
-        EXPECT_EQ(expected, backward) << "Shift+Tab, the same way back";
+    Show();
+    ASSERT_EQ(0, SetActiveCtrl(main_, AUSWAHL));
+    QCoreApplication::processEvents();
+    std::vector<int> forward{GetActiveCtrl(main_)};
+    for (size_t i = 0; i < cycle.size(); i++) {
+        Press(Qt::Key_Tab);
+        forward.push_back(GetActiveCtrl(main_));
     }
+    std::vector<int> expected = cycle;
+    expected.push_back(AUSWAHL);
+    EXPECT_EQ(expected, forward) << "Tab, from the catalogue round to it again";
+
+    std::vector<int> backward;
+    for (size_t i = 0; i < cycle.size(); i++) {
+        Press(Qt::Key_Backtab, Qt::ShiftModifier);
+        backward.push_back(GetActiveCtrl(main_));
+    }
+    expected.assign(cycle.rbegin(), cycle.rend());
+    EXPECT_EQ(expected, backward) << "Shift+Tab, the same way back";
 }
 
 /* ---- Esc. ---- */
@@ -205,7 +191,7 @@ struct PopupCase {
 /* Esc with nothing open operates Quit; then a popup is opened and Esc
  * must close it and nothing else. (The offscreen platform does not give
  * the panel back its activation after a popup, so the order is fixed.) */
-TEST_F(Operator, EscClosesAnOpenPopupOnly)
+TEST_P(Operator, EscClosesAnOpenPopupOnly)
 {
     const PopupCase cases[] = {
         {"the catalogue's list", AUSWAHL, [](QWidget *w) { static_cast<QComboBox *>(w)->showPopup(); }},
@@ -215,26 +201,22 @@ TEST_F(Operator, EscClosesAnOpenPopupOnly)
              QApplication::sendEvent(w, &request);
          }},
     };
-    for (const LanguageFile &f : kFiles) {
-        for (const PopupCase &c : cases) {
-            SCOPED_TRACE(std::string(f.language) + ", " + c.popup);
-            Show(f.file);
-            QWidget *control = GetCtrlWidget(panel_, c.control);
-            control->setFocus(Qt::MouseFocusReason);
-            Press(Qt::Key_Escape);
-            EXPECT_EQ(1, CountEvents("QUIT", EVENT_COMMIT)) << "with nothing open Esc quits";
+    for (const PopupCase &c : cases) {
+        SCOPED_TRACE(c.popup);
+        Show();
+        QWidget *control = GetCtrlWidget(main_, c.control);
+        control->setFocus(Qt::MouseFocusReason);
+        Press(Qt::Key_Escape);
+        EXPECT_EQ(1, CountEvents("QUIT", EVENT_COMMIT)) << "with nothing open Esc quits";
 
-            c.open(control);
-            ASSERT_TRUE(QTest::qWaitFor([] { return QApplication::activePopupWidget() != nullptr; }, kPopupWaitMs));
-            Press(Qt::Key_Escape);
-            EXPECT_TRUE(QTest::qWaitFor([] { return QApplication::activePopupWidget() == nullptr; }, kPopupWaitMs))
-                << "the popup closes";
-            QCoreApplication::processEvents();
-            EXPECT_EQ(1, CountEvents("QUIT", EVENT_COMMIT)) << EventTrace();
-            char value[PLATFORM_STRING_SIZE];
-            EXPECT_EQ(0, GetCtrlVal(panel_, AUSWAHL, value));
-            EXPECT_STREQ("A0", value) << "Esc picks nothing";
-        }
+        c.open(control);
+        ASSERT_TRUE(QTest::qWaitFor([] { return QApplication::activePopupWidget() != nullptr; }, kPopupWaitMs));
+        Press(Qt::Key_Escape);
+        EXPECT_TRUE(QTest::qWaitFor([] { return QApplication::activePopupWidget() == nullptr; }, kPopupWaitMs))
+            << "the popup closes";
+        QCoreApplication::processEvents();
+        EXPECT_EQ(1, CountEvents("QUIT", EVENT_COMMIT)) << EventTrace();
+        EXPECT_EQ("A0", TextValue(main_, AUSWAHL)) << "Esc picks nothing";
     }
 }
 
@@ -253,17 +235,17 @@ protected:
     }
 };
 
-TEST_F(Operator, WaitCursorPaintsThePanelAndRunsNoCallback)
+TEST_P(Operator, WaitCursorPaintsThePanelAndRunsNoCallback)
 {
-    Show(ASCII_PANEL_FILE_EN);
-    QWidget *field = GetCtrlWidget(panel_, SEND_STRING);
+    Show();
+    QWidget *field = GetCtrlWidget(main_, SEND_STRING);
     PaintCounter counter;
     field->installEventFilter(&counter);
-    ASSERT_EQ(0, SetCtrlVal(panel_, SEND_STRING, "T"));
+    ASSERT_EQ(0, SetCtrlVal(main_, SEND_STRING, "T"));
     /* What an operator does while the program is about to block: Enter in
      * the command field, and closing the window. */
     QCoreApplication::postEvent(field, new QKeyEvent(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier, "\r"));
-    QCoreApplication::postEvent(GetPanelWidget(panel_), new QCloseEvent);
+    QCoreApplication::postEvent(GetPanelWidget(main_), new QCloseEvent);
 
     ASSERT_EQ(0, SetWaitCursor(1));
     EXPECT_GE(counter.paints, 1) << "the changed field was not painted before the blocking call";

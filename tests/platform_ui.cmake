@@ -1,6 +1,6 @@
 # The user-interface library: the panel-file parser without a display,
-# panels as loaded, the operator's events on Qt's offscreen platform, and
-# the engine's start without a display.
+# panels as loaded, the operator's events on Qt's offscreen platform, the
+# engine's start without a display, values and the list kinds.
 if(QUENTA_PROTOCOL_ONLY)
   return()
 endif()
@@ -26,6 +26,10 @@ quenta_test(ui_values_test QT TIMEOUT 60 LABELS platform
   LIBS quenta_platform)
 
 # They load the tests' own panel file, ui_test.uir, not the program's.
-foreach(t ui_panels_test ui_events_test ui_nodisplay_test ui_values_test)
+quenta_test(ui_lists_test QT TIMEOUT 60 LABELS platform
+  SOURCES ui_lists_test.cpp
+  LIBS quenta_platform)
+
+foreach(t ui_panels_test ui_events_test ui_nodisplay_test ui_values_test ui_lists_test)
   target_compile_definitions(${t} PRIVATE QUENTA_TEST_DIR="${CMAKE_CURRENT_SOURCE_DIR}")
 endforeach()

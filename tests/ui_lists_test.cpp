@@ -1,20 +1,20 @@
 /*
  * ui_lists_test.cpp -- the three list kinds (ring with numbers, ring slide,
- * list box) through the same list operations, on a small panel file of the
- * test's own: the items each kind holds afterwards, and which of them is
+ * list box) of the panel LISTS of ui_test.uir through the same list
+ * operations: the items each kind holds afterwards, and which of them is
  * current, since every kind moves its current item in its own way when
  * items come and go. Also the values of the kinds that are no list.
  */
 #include "platform.h"
 #include "platform_qt.h"
+#include "ui_test_panel.h"
+#include "ui_test_support.h"
 
 #include <gtest/gtest.h>
 
 #include <QAbstractItemModel>
 #include <QComboBox>
-#include <QFile>
 #include <QListWidget>
-#include <QTemporaryDir>
 #include <QWidget>
 
 #include <cmath>
@@ -22,27 +22,6 @@
 #include <string>
 
 namespace {
-
-const char kPanelFile[] = R"({
-  "format": "quenta-panels", "version": 1,
-  "panels": [{
-    "number": 1, "constant": "LISTS", "title": "Lists", "size": [400, 300],
-    "controls": [
-      {"constant": "RING", "kind": "ring", "rect": [10, 10, 100, 24], "index": 1,
-       "items": [{"label": "p", "value": 1}, {"label": "q", "value": 2}, {"label": "r", "value": 3}]},
-      {"constant": "SLIDE", "kind": "ringSlide", "rect": [10, 40, 100, 90], "index": 1,
-       "items": [{"label": "p", "value": 1}, {"label": "q", "value": 2}, {"label": "r", "value": 3}]},
-      {"constant": "LIST", "kind": "listBox", "rect": [120, 10, 120, 120], "index": 1,
-       "items": [{"label": "p", "value": 1}, {"label": "q", "value": 2}, {"label": "r", "value": 3}]},
-      {"constant": "MESSAGE", "kind": "textMessage", "rect": [10, 140, 200, 20], "value": "hello"},
-      {"constant": "LAMP", "kind": "led", "rect": [250, 140, 20, 20]},
-      {"constant": "SWITCH", "kind": "option", "rect": [10, 170, 100, 20], "label": "on"},
-      {"constant": "NUMBER", "kind": "numeric", "rect": [10, 200, 80, 24], "min": -5, "max": 5}
-    ]
-  }]
-})";
-
-enum { RING = 2, SLIDE, LIST, MESSAGE, LAMP, SWITCH, NUMBER };
 
 /* The labels of list, '|' between, the current one in brackets. */
 std::string Items(int panel, int list)
@@ -60,28 +39,15 @@ std::string Items(int panel, int list)
     return text;
 }
 
-class Lists : public ::testing::Test {
+/* The panel of lists, loaded for each test. */
+class Lists : public PanelFiles {
 protected:
-    static void SetUpTestSuite()
-    {
-        static char name[] = "ui_lists_test";
-        static char *argv[] = {name, nullptr};
-        ASSERT_EQ(1, InitRuntimeEngine(nullptr, argv, 0));
-    }
     void SetUp() override
     {
-        ASSERT_TRUE(dir_.isValid());
-        const QString path = dir_.filePath("lists.uir");
-        QFile file(path);
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(kPanelFile);
-        file.close();
-        panel_ = LoadPanel(0, path.toLocal8Bit().constData(), 1);
+        PanelFiles::SetUp();
+        panel_ = Load(UI_TEST_PANEL_FILE, LISTS);
         ASSERT_GT(panel_, 0) << GetUILErrorString(panel_);
     }
-    void TearDown() override { DiscardPanel(panel_); }
-
-    QTemporaryDir dir_;
     int panel_ = 0;
 };
 
@@ -185,7 +151,7 @@ TEST_F(Lists, KindsThatAreNoListHoldTheirValue)
         int control;
         double set, read;
     } numbers[] = {
-        {LAMP, 0.5, 1}, {LAMP, 0, 0}, {SWITCH, -3, 1}, {SWITCH, 0, 0}, {NUMBER, 2.5, 2.5}, {NUMBER, 9, 5},
+        {LAMP, 0.5, 1}, {LAMP, 0, 0}, {SWITCH, -3, 1}, {NUMBER, 2.5, 2.5}, {NUMBER, 9, 5},
     };
     for (const auto &c : numbers) {
         SCOPED_TRACE(std::to_string(c.control) + " set to " + std::to_string(c.set));

@@ -3,9 +3,10 @@
  * user-interface tests' own panel file, and its path. It holds a small
  * main panel shaped like the program's (the same kinds of controls under
  * the same names, naming the program's ten callbacks, with a ring of seven
- * commands) and a text popup. The library's tests load it instead of the
- * program's panel files, so that editing the program's catalogue touches
- * only the tests of those files (ascii_panels_test).
+ * commands), a text popup, and a panel of three list kinds holding the
+ * same items beside kinds of other values. The library's tests load it
+ * instead of the program's panel files, so that editing the program's
+ * catalogue touches only the tests of those files (ascii_panels_test).
  */
 #ifndef QUENTA_UI_TEST_PANEL_H
 #define QUENTA_UI_TEST_PANEL_H
@@ -14,7 +15,8 @@
 
 enum TestPanels {
     PANEL = 2,
-    TXTPANEL = 3
+    TXTPANEL = 3,
+    LISTS = 5
 };
 
 /* Controls of PANEL; a control's ID is its place in the list plus 1. */
@@ -39,6 +41,17 @@ enum TestPanelControls {
 /* Controls of TXTPANEL. */
 enum TestPopupControls {
     TEXTBOX = 2
+};
+
+/* Controls of LISTS. */
+enum TestListControls {
+    RING = 2,
+    SLIDE,
+    LIST,
+    MESSAGE,
+    LAMP,
+    SWITCH,
+    NUMBER
 };
 
 #endif

@@ -109,6 +109,14 @@ inline std::string Latin1(const char *utf8)
     return QString::fromUtf8(utf8).toLatin1().toStdString();
 }
 
+/* The text value of control, or "error N" when GetCtrlVal refuses. */
+inline std::string TextValue(int panel, int control)
+{
+    char buf[PLATFORM_LABEL_SIZE];
+    const int rc = GetCtrlVal(panel, control, buf);
+    return rc ? "error " + std::to_string(rc) : std::string(buf);
+}
+
 /* Events recorded for callback with event code event. */
 inline int CountEvents(const std::string &callback, int event)
 {

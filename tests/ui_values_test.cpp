@@ -58,13 +58,6 @@ std::string Number(int panel, int control)
     return rc ? "error " + std::to_string(rc) : std::to_string(v);
 }
 
-std::string Text(int panel, int control)
-{
-    char buf[PLATFORM_LABEL_SIZE];
-    const int rc = GetCtrlVal(panel, control, buf);
-    return rc ? "error " + std::to_string(rc) : std::string(buf);
-}
-
 std::string Index(int panel, int control)
 {
     int index = -9;
@@ -94,17 +87,17 @@ TEST_F(Values, SetCtrlValFollowsEachKind)
         {"ring by value with blanks", [](int p, int) { return SetCtrlVal(p, AUSWAHL, "g0 -80.0 190.0"); }, 0,
          [](int p, int) { return Index(p, AUSWAHL); }, "5"},
         {"ring, value not a command", [](int p, int) { return SetCtrlVal(p, AUSWAHL, "A0 "); }, UIE_INVALID_VALUE,
-         [](int p, int) { return Text(p, AUSWAHL); }, "A0"},
+         [](int p, int) { return TextValue(p, AUSWAHL); }, "A0"},
         {"string cut to its length", [](int p, int) { return SetCtrlVal(p, IP, "192.168.100.200.1.2.3.4.5.6.7.8"); }, 0,
-         [](int p, int) { return Text(p, IP); }, "192.168.100.200.1.2.3.4.5.6.7."},
+         [](int p, int) { return TextValue(p, IP); }, "192.168.100.200.1.2.3.4.5.6.7."},
         {"string keeps Latin-1 bytes", [](int p, int) { return SetCtrlVal(p, SEND_STRING, "t\xfc\xb0"); }, 0,
-         [](int p, int) { return Text(p, SEND_STRING); }, "t\xfc\xb0"},
+         [](int p, int) { return TextValue(p, SEND_STRING); }, "t\xfc\xb0"},
         {"text box replaced whole", [](int, int q) { ResetTextBox(q, TEXTBOX, "old"); return SetCtrlVal(q, TEXTBOX, "new"); }, 0,
-         [](int, int q) { return Text(q, TEXTBOX); }, "new"},
+         [](int, int q) { return TextValue(q, TEXTBOX); }, "new"},
         {"button has no value", [](int p, int) { return SetCtrlVal(p, ESC_BUTTON, 1); }, UIE_TYPE_MISMATCH,
-         [](int p, int) { return Text(p, SEND_STRING); }, "A0"},
+         [](int p, int) { return TextValue(p, SEND_STRING); }, "A0"},
         {"string takes no number", [](int p, int) { return SetCtrlVal(p, SEND_STRING, 1); }, UIE_TYPE_MISMATCH,
-         [](int p, int) { return Text(p, SEND_STRING); }, "A0"},
+         [](int p, int) { return TextValue(p, SEND_STRING); }, "A0"},
         {"LED takes no text", [](int p, int) { return SetCtrlVal(p, LED, "1"); }, UIE_TYPE_MISMATCH,
          [](int p, int) { return Number(p, LED); }, std::to_string(0.0)},
         {"text ring read as number", [](int, int) { return 0; }, 0,

@@ -13,13 +13,11 @@
 
 #include <QCoreApplication>
 #include <QDateTime>
-#include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
-#include <QThread>
+#include <QTest>
 
 #include <functional>
 #include <memory>
@@ -54,57 +52,11 @@ struct Message {
     std::string call;     /* e.g. "xdg_toplevel@14.set_title(\"Scanning\")" */
 };
 
-/* weston --log=path with the proto scope, read as it grows: the requests
- * of every client. */
-class ProtocolLog {
-public:
-    explicit ProtocolLog(const QString &path) : file_(path) {}
-
-    /* Reads the lines written since the last call. */
-    void Refresh()
-    {
-        if (!file_.isOpen() && !file_.open(QIODevice::ReadOnly))
-            return;
-        pending_ += file_.readAll();
-        static const QRegularExpression line(
-            R"(^\[(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3})\]\[proto\] client (\S+) rq (.*)$)");
-        int end;
-        while ((end = pending_.indexOf('\n')) >= 0) {
-            const QString text = QString::fromUtf8(pending_.left(end));
-            pending_.remove(0, end + 1);
-            const QRegularExpressionMatch m = line.match(text);
-            if (!m.hasMatch())
-                continue;
-            const QDateTime at = QDateTime::fromString(m.captured(1), "yyyy-MM-dd hh:mm:ss.zzz");
-            all_.push_back({at.toMSecsSinceEpoch(), m.captured(2).toStdString(), m.captured(3).toStdString()});
-        }
-    }
-
-    /* The program's requests (its client names itself quenta-ascii). */
-    std::vector<Message> Program() const
-    {
-        std::string client;
-        for (const Message &m : all_)
-            if (m.call.find(".set_app_id(\"quenta-ascii\")") != std::string::npos)
-                client = m.client;
-        std::vector<Message> mine;
-        for (const Message &m : all_)
-            if (!client.empty() && m.client == client)
-                mine.push_back(m);
-        return mine;
-    }
-
-private:
-    QFile file_;
-    QByteArray pending_;
-    std::vector<Message> all_;
-};
-
 /* Index of the first request from position from whose call holds needle,
  * or -1. */
-int FindRequest(const std::vector<Message> &log, const std::string &needle, size_t from = 0)
+int FindRequest(const std::vector<Message> &log, const std::string &needle, int from = 0)
 {
-    for (size_t i = from; i < log.size(); i++)
+    for (size_t i = static_cast<size_t>(from); i < log.size(); i++)
         if (log[i].call.find(needle) != std::string::npos)
             return static_cast<int>(i);
     return -1;
@@ -115,7 +67,9 @@ protected:
     QTemporaryDir runtime;   /* XDG_RUNTIME_DIR: private, 0700 */
     QProcess weston;
     QProcess program;
-    std::unique_ptr<ProtocolLog> log;
+    QFile log;               /* weston's, with the proto scope */
+    QByteArray pending;      /* the log's last line, until it is whole */
+    std::vector<Message> requests;  /* of every client, as the log has them */
 
     void TearDown() override
     {
@@ -141,7 +95,7 @@ protected:
                                 "--idle-time=0", QString("--socket=%1").arg(kSocket),
                                 QString("--modules=%1").arg(QUENTA_WAYLAND_SEAT), "--debug",
                                 "--logger-scopes=log,proto", "--log=" + runtime.filePath("weston.log")});
-        log = std::make_unique<ProtocolLog>(runtime.filePath("weston.log"));
+        log.setFileName(runtime.filePath("weston.log"));
         return weston.waitForStarted(kStartMs) &&
                WaitFor([&] { return QFile::exists(runtime.filePath("seat-input")) && QFile::exists(runtime.filePath(kSocket)); },
                        kStartMs);
@@ -169,27 +123,56 @@ protected:
         ASSERT_TRUE(program.waitForStarted(kStartMs));
     }
 
+    /* Reads the requests the log got since the last call. */
+    void ReadLog()
+    {
+        static const QRegularExpression line(
+            R"(^\[(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3})\]\[proto\] client (\S+) rq (.*)$)");
+        if (!log.isOpen() && !log.open(QIODevice::ReadOnly))
+            return;
+        pending += log.readAll();
+        for (int end; (end = pending.indexOf('\n')) >= 0; pending.remove(0, end + 1)) {
+            const QRegularExpressionMatch m = line.match(QString::fromUtf8(pending.left(end)));
+            const QDateTime at = QDateTime::fromString(m.captured(1), "yyyy-MM-dd hh:mm:ss.zzz");
+            if (m.hasMatch())
+                requests.push_back({at.toMSecsSinceEpoch(), m.captured(2).toStdString(), m.captured(3).toStdString()});
+        }
+    }
+
+    /* The program's requests (its client names itself quenta-ascii). */
+    std::vector<Message> Program() const
+    {
+        std::string client;
+        for (const Message &m : requests)
+            if (m.call.find(".set_app_id(\"quenta-ascii\")") != std::string::npos)
+                client = m.client;
+        std::vector<Message> mine;
+        for (const Message &m : requests)
+            if (!client.empty() && m.client == client)
+                mine.push_back(m);
+        return mine;
+    }
+
     /* Waits until done() holds, reading the log meanwhile. */
     bool WaitFor(const std::function<bool()> &done, int timeoutMs)
     {
-        QElapsedTimer waited;
-        waited.start();
-        while (!done() && waited.elapsed() < timeoutMs) {
-            QThread::msleep(20);
-            if (log)
-                log->Refresh();
-        }
-        return done();
+        return QTest::qWaitFor([&] {
+            ReadLog();
+            return done();
+        }, timeoutMs);
     }
 
     /* Waits for the program's request holding needle after position from;
      * returns its index or -1. */
-    int WaitForRequest(const std::string &needle, size_t from, int timeoutMs)
+    int WaitForRequest(const std::string &needle, int from, int timeoutMs)
     {
         int found = -1;
-        WaitFor([&] { return (found = FindRequest(log->Program(), needle, from)) >= 0; }, timeoutMs);
+        WaitFor([&] { return (found = FindRequest(Program(), needle, from)) >= 0; }, timeoutMs);
         return found;
     }
+
+    /* When the compositor got the program's index-th request. */
+    qint64 At(int index) const { return Program().at(static_cast<size_t>(index)).ms; }
 };
 
 /*
@@ -207,32 +190,26 @@ TEST_F(Wayland, PaintedTitledAndWaitingOnTimeThenEnterSendsAndEscQuits)
     Order(kMiddle);
     StartProgram();
 
-    const int titled = WaitForRequest(std::string(".set_title(\"") + kTitle + "\")", 0, kStartMs);
+    const std::string setTitle = std::string(".set_title(\"") + kTitle + "\")";
+    const int titled = WaitForRequest(setTitle, 0, kStartMs);
     ASSERT_GE(titled, 0) << "the window never got its title";
     /* The first buffer of the program is its window's (a cursor follows
      * only once the pointer is inside). */
     const int painted = WaitForRequest(".attach(wl_buffer@", 0, kStartMs + kConnectMs);
     ASSERT_GE(painted, 0) << "the window never got a picture";
-    std::vector<Message> seen = log->Program();
-    EXPECT_LT(seen[static_cast<size_t>(painted)].ms - seen[static_cast<size_t>(titled)].ms, kPaintedWithinMs)
-        << "the first picture waited for the first connect";
+    EXPECT_LT(At(painted) - At(titled), kPaintedWithinMs) << "the first picture waited for the first connect";
 
     const int scanning = WaitForRequest(".set_title(\"Scanning\")", 0, kTickWaitMs);
     ASSERT_GE(scanning, 0) << "no tick came";
-    const int restored = WaitForRequest(std::string(".set_title(\"") + kTitle + "\")",
-                                        static_cast<size_t>(scanning), kTickWaitMs);
+    const int restored = WaitForRequest(setTitle, scanning, kTickWaitMs);
     ASSERT_GE(restored, 0) << "the title was not put back";
-    seen = log->Program();
-    const qint64 scanningAt = seen[static_cast<size_t>(scanning)].ms;
-    const qint64 restoredAt = seen[static_cast<size_t>(restored)].ms;
-    EXPECT_GE(restoredAt - scanningAt, kConnectMs - 500)
+    EXPECT_GE(At(restored) - At(scanning), kConnectMs - 500)
         << "\"Scanning\" reached the compositor only when the connect was over";
-    const int waitCursor = FindRequest(seen, ".set_cursor(", static_cast<size_t>(scanning));
+    const int waitCursor = FindRequest(Program(), ".set_cursor(", scanning);
     ASSERT_GE(waitCursor, 0) << "the cursor never changed during the tick";
-    EXPECT_LT(seen[static_cast<size_t>(waitCursor)].ms, restoredAt - kConnectMs / 2)
+    EXPECT_LT(At(waitCursor), At(restored) - kConnectMs / 2)
         << "the wait cursor reached the compositor only when the connect was over";
-    EXPECT_GE(FindRequest(seen, ".set_cursor(", static_cast<size_t>(waitCursor) + 1), 0)
-        << "the cursor was not put back";
+    EXPECT_GE(FindRequest(Program(), ".set_cursor(", waitCursor + 1), 0) << "the cursor was not put back";
 
     chamber.reset();
     chamber = std::make_unique<FaultPeer>(kChamber, PeerScript(Misbehaviour::Answer, "A0 020.0 020.0"));
