@@ -12,6 +12,7 @@
  * ResumeTimerCallbacks and the Ui* helpers of uicore.h.
  */
 #include "uicore.h"
+#include "tcp.h"
 
 #include <QApplication>
 #include <QCursor>
@@ -72,6 +73,7 @@ int InitRuntimeEngine(void *module, char *argv[], int reserved)
     KeepArguments(argv);
     new QApplication(g_argc, g_argv.data());
     QApplication::setQuitOnLastWindowClosed(false);
+    TcpSetWaitHook(UiShowPending);
     g_ready = true;
     return 1;
 }
@@ -209,6 +211,14 @@ int UiAddPanel(UiPanel *panel)
     panel->handle = g_nextHandle++;
     g_panels[panel->handle].reset(panel);
     return panel->handle;
+}
+
+std::vector<UiPanel *> UiPanels(void)
+{
+    std::vector<UiPanel *> panels;
+    for (auto &entry : g_panels)
+        panels.push_back(entry.second.get());
+    return panels;
 }
 
 UiPanel *UiFindPanel(int handle)

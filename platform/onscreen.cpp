@@ -20,13 +20,22 @@
  * are queued for the event loop as before. The client libraries are
  * loaded at run time, as Qt's plugins load them.
  *
- * Exports UiFlushDisplay and UiPaintNow (uicore.h).
+ * A title set goes to the display server only when the program waits or
+ * returns to the event loop. A tick that sets "Scanning" and puts the old
+ * title back without ever waiting (its connection open, the chamber's
+ * buffer free) thus changes nothing on the screen: on X11 each title sent
+ * is two properties changed and two events back, the larger part of what
+ * an idle cycle would cost, for a title no one could see.
+ *
+ * Exports UiFlushDisplay, UiPaintNow, UiTitleSet, UiShowTitles and
+ * UiShowPending (uicore.h).
  */
 #include "uicore.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QThread>
+#include <QTimer>
 #include <QWidget>
 #include <QWindow>
 #include <QtGui/qguiapplication_platform.h>
@@ -158,9 +167,37 @@ void UiFlushDisplay(void)
         CallClient(kWayland, "wl_display_flush", display);
 }
 
+void UiTitleSet(void)
+{
+    static bool scheduled = false;
+    if (scheduled)
+        return;
+    scheduled = true;
+    QTimer::singleShot(0, QCoreApplication::instance(), [] {
+        scheduled = false;
+        UiShowTitles();
+    });
+}
+
+void UiShowTitles(void)
+{
+    for (UiPanel *p : UiPanels()) {
+        const QString title = QString::fromLatin1(p->title.data(), static_cast<qsizetype>(p->title.size()));
+        if (p->window->windowTitle() != title)
+            p->window->setWindowTitle(title);
+    }
+}
+
+void UiShowPending(void)
+{
+    UiShowTitles();
+    UiFlushDisplay();
+}
+
 void UiPaintNow(void)
 {
     bool fresh = false;
+    UiShowTitles();
     UiFlushDisplay();
     for (QWidget *w : QApplication::topLevelWidgets()) {
         if (!w->isVisible())

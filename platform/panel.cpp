@@ -60,6 +60,7 @@ int BuildPanel(const PanelDesc &d, const std::vector<CtrlCallbackPtr> &fns, UiPa
     p->closeControl = d.closeControl;
     const int handle = UiAddPanel(p);
     p->window = new PanelWindow(handle, parent ? parent->window : nullptr);
+    p->title = d.title;
     p->window->setWindowTitle(QString::fromLatin1(d.title.c_str()));
     p->window->setFixedSize(d.width, d.height);
     p->controls.resize(d.controls.size());
@@ -184,7 +185,7 @@ int GetPanelAttribute(int panel, int attribute, char *value)
     if (!value)
         return UIE_INVALID_VALUE;
     if (attribute == ATTR_TITLE)
-        UiCopyOut(p->window->windowTitle().toLatin1().toStdString(), PLATFORM_TITLE_SIZE - 1, value);
+        UiCopyOut(p->title, PLATFORM_TITLE_SIZE - 1, value);
     else if (attribute == ATTR_CONSTANT_NAME)
         UiCopyOut(p->constant, PLATFORM_NAME_SIZE - 1, value);
     else if (attribute == ATTR_NUM_CTRLS || attribute == ATTR_PANEL_NUMBER ||
@@ -226,9 +227,8 @@ int SetPanelAttribute(int panel, int attribute, const char *value)
         return UIE_INVALID_ATTRIBUTE;
     if (!value)
         return UIE_INVALID_VALUE;
-    const QByteArray title(value, static_cast<int>(strnlen(value, PLATFORM_TITLE_SIZE - 1)));
-    p->window->setWindowTitle(QString::fromLatin1(title));
-    UiFlushDisplay();
+    p->title.assign(value, strnlen(value, PLATFORM_TITLE_SIZE - 1));
+    UiTitleSet();
     return 0;
 }
 

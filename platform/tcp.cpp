@@ -9,7 +9,8 @@
  * socket turns readable, a peek decides the event: bytes waiting give
  * TCP_DATAREADY, end of stream or an error gives the one TCP_DISCONNECT,
  * after which the library closes the conversation itself.
- * GetTCPErrorString gives each error code its sentence.
+ * GetTCPErrorString gives each error code its sentence; TcpSetWaitHook names
+ * what is called before a call waits.
  */
 #include <errno.h>
 #include <limits.h>
@@ -39,6 +40,19 @@ struct Conversation {
 
 static std::map<unsigned, Conversation> conversations;
 static unsigned lastHandle;
+static void (*waitHook)(void);
+
+void TcpSetWaitHook(void (*hook)(void))
+{
+    waitHook = hook;
+}
+
+/* Lets the user interface show what it has pending before a call waits. */
+static void BeforeWait(void)
+{
+    if (waitHook != nullptr)
+        waitHook();
+}
 
 /* Milliseconds left until deadline, rounded up, 0 when it has passed. */
 static int RemainingMs(Clock::time_point deadline)
@@ -59,6 +73,8 @@ static int WaitFor(int fd, short events, Clock::time_point deadline)
     struct pollfd p;
     int ready;
 
+    if (RemainingMs(deadline) > 0)
+        BeforeWait();
     for (;;) {
         p.fd = fd;
         p.events = events;
@@ -223,6 +239,7 @@ int ConnectToTCPServer(unsigned *handle, unsigned port, const char *server,
         return TCPE_INVALID_ARGUMENT;
     if (QCoreApplication::instance() == nullptr)
         return TCPE_NOT_INITIALIZED;
+    BeforeWait();
     result = TcpResolve(server, port, deadline, &list);
     if (result < 0)
         return result;

@@ -69,6 +69,14 @@ int ClientTCPRead(unsigned handle, void *buffer, size_t maxBytes, unsigned timeo
 int ClientTCPWrite(unsigned handle, const void *data, size_t count, unsigned timeoutMs);
 int DisconnectFromTCPServer(unsigned handle);
 
+/* ---- Before a call waits. ----
+ * TcpSetWaitHook: hook (NULL for none) is called on the caller's thread
+ *   when a library call may have to wait for the network (a connect, a
+ *   full send buffer, no bytes waiting), before it waits, so that a user
+ *   interface can show what it has pending. hook must not call this
+ *   library. */
+void TcpSetWaitHook(void (*hook)(void));
+
 /* ---- A plain sentence for an error code (never NULL). ---- */
 const char *GetTCPErrorString(int code);
 

@@ -46,6 +46,7 @@ struct UiPanel {
     int number = 0;                      /* panel number in its file */
     std::string constant;
     int closeControl = 0;
+    std::string title;                   /* as last set; shown by UiShowTitles */
     QWidget *window = nullptr;
     std::vector<UiControl> controls;     /* control ID = place + 2 */
 };
@@ -75,6 +76,7 @@ bool UiReady(void);
 /* Panel table. UiAddPanel takes ownership and returns the new handle. */
 int UiAddPanel(UiPanel *panel);
 UiPanel *UiFindPanel(int handle);
+std::vector<UiPanel *> UiPanels(void);
 /* Sets *p to the panel of handle; returns 0, UIE_NOT_INITIALIZED or
  * UIE_INVALID_PANEL. */
 int UiGetPanel(int handle, UiPanel **p);
@@ -110,6 +112,16 @@ void UiFlushDisplay(void);
  * for that within bounds), and flushes: for the moment before the program
  * blocks. Runs no callback. */
 void UiPaintNow(void);
+
+/* Titles: a title set is kept in its panel and sent to the display server
+ * when the program next waits (UiPaintNow, UiShowPending) or returns to the
+ * event loop, whichever comes first (onscreen.cpp). UiTitleSet schedules
+ * the return to the event loop; UiShowTitles gives every window whose
+ * shown title differs its panel's title; UiShowPending does that and
+ * flushes, before a call waits for the network. */
+void UiTitleSet(void);
+void UiShowTitles(void);
+void UiShowPending(void);
 
 /* Copies text into dest, cut to bound bytes, and adds the NUL. */
 void UiCopyOut(const std::string &text, size_t bound, char *dest);

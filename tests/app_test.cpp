@@ -491,17 +491,39 @@ TEST_F(Module, TickSendsTheFieldReadAnewEachTime)
                      [&](const QString &title) { titles.push_back(title.toLatin1().toStdString()); });
     const std::string normal = Title();
     Tick();
-    EXPECT_EQ(titles, (std::vector<std::string>{"Scanning", normal})) << "the title during the tick";
+    EXPECT_EQ(titles, std::vector<std::string>{"Scanning"}) << "shown while the tick waited to connect";
+    EXPECT_TRUE(QTest::qWaitFor([&] { return titles.size() > 1; }, kWaitMs));
+    EXPECT_EQ(titles, (std::vector<std::string>{"Scanning", normal})) << "put back from the event loop";
     int fd = chamber->acceptOne(kWaitMs);
     ASSERT_GE(fd, 0);
     EXPECT_EQ(Led(), 1);
     EXPECT_EQ(chamber->readSome(fd, kWaitMs), "A0");
     SetCtrlVal(mainPanel, SEND_STRING, "T");
     Tick();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(titles.size(), 2u) << "a tick that never waits leaves the shown title alone";
     EXPECT_EQ(chamber->readSome(fd, kWaitMs), "T");
     EXPECT_EQ(Lines(ZEICHEN_GESENDET), (std::vector<std::string>{"T", "A0"}));
     EXPECT_EQ(Title(), englishUI ? "Testprogramme for Quenta ASCII protocol Version 3.2"
                                  : "Testprogram f\xFCr Quenta ASCII protokoll  \xFC" "ber Ethernet Version 3.2");
+    chamber->closeConn(fd);
+}
+
+/* A title set goes out before any wait for the chamber, here a read
+ * with no answer waiting, without the event loop's help. */
+TEST_F(Module, TitleIsShownBeforeTheProgramWaitsForTheChamber)
+{
+    int fd = ConnectByAddress();
+    QWidget *window = GetPanelWidget(mainPanel);
+    const QString normal = window->windowTitle();
+    SetPanelAttribute(mainPanel, ATTR_TITLE, "Scanning");
+    EXPECT_EQ(window->windowTitle(), normal) << "nothing waited yet";
+    char byte = 0;
+    EXPECT_EQ(ClientTCPRead(connHandle, &byte, 1, 1), TCPE_TIMEOUT);
+    EXPECT_EQ(window->windowTitle(), QString("Scanning")) << "the read waited with the old title shown";
+    SetPanelAttribute(mainPanel, ATTR_TITLE, normal.toLatin1().constData());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return window->windowTitle() == normal; }, kWaitMs))
+        << "put back from the event loop";
     chamber->closeConn(fd);
 }
 
