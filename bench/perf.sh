@@ -166,7 +166,9 @@ rss_kib() { awk '/^VmRSS/ {print $2}' "/proc/$1/status"; }
 # counted after it.
 cpu_ms() {
   if [ -r "/proc/$1/sched" ]; then
-    cat "/proc/$1"/task/*/sched 2>/dev/null | awk '/^se.sum_exec_runtime/ {t += $3} END {printf "%.3f\n", t}'
+    { cat "/proc/$1"/task/*/sched 2>/dev/null || true; } |
+      awk '/^se.sum_exec_runtime/ {t += $3; n++} END {if (!n) exit 1; printf "%.3f\n", t}' ||
+      { echo "no run time in /proc/$1/task/*/sched" >&2; exit 1; }
   else
     local s f; s=$(cat "/proc/$1/stat"); read -r -a f <<<"${s##*) }"
     awk -v t=$(( f[11] + f[12] )) -v hz="$hz" 'BEGIN {printf "%.3f\n", 1000 * t / hz}'
@@ -254,9 +256,11 @@ for i in $(seq "$idle_runs"); do
   start_mapped "$work/program-1s/quenta-ascii"; p=$pid
   DISPLAY=$second_display start_mapped "$reference" --cycle-ms 1000; r=$pid
   sleep 3
-  p0=$(cpu_ms "$p"); r0=$(cpu_ms "$r"); n0=$(answers)
+  p0=$(cpu_ms "$p"); r0=$(cpu_ms "$r"); n0=$(answers); threads0=$(ls "/proc/$p/task" "/proc/$r/task")
   sleep "$idle_seconds"
-  p1=$(cpu_ms "$p"); r1=$(cpu_ms "$r"); n1=$(answers)
+  p1=$(cpu_ms "$p"); r1=$(cpu_ms "$r"); n1=$(answers); threads1=$(ls "/proc/$p/task" "/proc/$r/task")
+  # A thread gone meanwhile would take its time out of the second sum.
+  [ "$threads0" = "$threads1" ] || { echo "  run $i: the threads changed; its CPU times do not count" >&2; idle_ok=0; }
   awk -v a="$p0" -v b="$p1" -v s="$idle_seconds" 'BEGIN {printf "%.4f\n", (b - a) / 10 / s}' >>"$work/idle.program"
   awk -v a="$r0" -v b="$r1" -v s="$idle_seconds" 'BEGIN {printf "%.4f\n", (b - a) / 10 / s}' >>"$work/idle.reference"
   [ $((n1 - n0)) -ge $((idle_seconds - 1)) ] || { echo "  run $i: only $((n1 - n0)) answers in $idle_seconds s" >&2; idle_ok=0; }
@@ -318,7 +322,7 @@ alone "2,500-byte answers: lines listed a s" "/s" "$work/flood.rate" "at least" 
 alone "2,500-byte answers: loop held at most" ms "$work/flood.held" under 20
 row "idle CPU, 1 s cycle, ${idle_seconds} s" "%" "$work/idle.program" "$work/idle.reference" 1.1 0.5
 [ "$memory_ok" = 1 ] || echo "WARNING: not every cycle of the memory runs arrived (see above)."
-[ "$idle_ok" = 1 ] || echo "WARNING: cyclic sending missed answers in the idle runs (see above)."
+[ "$idle_ok" = 1 ] || echo "WARNING: an idle run missed answers or lost a thread (see above)."
 
 echo
 echo "Every run (program | reference):"

@@ -66,16 +66,17 @@ int InitRuntimeEngine(void *module, char *argv[], int reserved)
         return 1;
     if (QCoreApplication::instance()) {
         g_ready = qobject_cast<QApplication *>(QCoreApplication::instance()) != nullptr;
-        return g_ready ? 1 : 0;
+    } else {
+        if (!UiDisplayUsable(argv))
+            return 0;
+        KeepArguments(argv);
+        new QApplication(g_argc, g_argv.data());
+        QApplication::setQuitOnLastWindowClosed(false);
+        g_ready = true;
     }
-    if (!UiDisplayUsable(argv))
-        return 0;
-    KeepArguments(argv);
-    new QApplication(g_argc, g_argv.data());
-    QApplication::setQuitOnLastWindowClosed(false);
-    TcpSetWaitHook(UiShowPending);
-    g_ready = true;
-    return 1;
+    if (g_ready)
+        TcpSetWaitHook(UiShowPending);
+    return g_ready ? 1 : 0;
 }
 
 int RegisterCallbacks(const CallbackEntry *table, int count)

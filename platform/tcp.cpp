@@ -40,9 +40,9 @@ struct Conversation {
 
 static std::map<unsigned, Conversation> conversations;
 static unsigned lastHandle;
-static void (*waitHook)(void);
+static tcpWaitHookPtr waitHook;
 
-void TcpSetWaitHook(void (*hook)(void))
+void TcpSetWaitHook(tcpWaitHookPtr hook)
 {
     waitHook = hook;
 }

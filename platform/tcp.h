@@ -71,11 +71,14 @@ int DisconnectFromTCPServer(unsigned handle);
 
 /* ---- Before a call waits. ----
  * TcpSetWaitHook: hook (NULL for none) is called on the caller's thread
- *   when a library call may have to wait for the network (a connect, a
- *   full send buffer, no bytes waiting), before it waits, so that a user
- *   interface can show what it has pending. hook must not call this
- *   library. */
-void TcpSetWaitHook(void (*hook)(void));
+ *   before a library call waits for the network, so that a user interface
+ *   can show what it has pending: at the start of every connect (the
+ *   lookup and the connect may wait), and in a read or write each time no
+ *   bytes are waiting or the send buffer is full with time left; a read or
+ *   write that need not wait never calls it. It may run several times in
+ *   one call. hook must not call this library. */
+typedef void (*tcpWaitHookPtr)(void);
+void TcpSetWaitHook(tcpWaitHookPtr hook);
 
 /* ---- A plain sentence for an error code (never NULL). ---- */
 const char *GetTCPErrorString(int code);

@@ -33,6 +33,7 @@ namespace {
 
 const int kWaitMs = 10000;
 const int kQuietMs = 300;
+const int kReadWaitMs = 200;   /* a read with nothing waiting: it must wait, and times out */
 
 char programName[] = "app_test";
 char *programArgv[] = {programName, nullptr};
@@ -519,7 +520,7 @@ TEST_F(Module, TitleIsShownBeforeTheProgramWaitsForTheChamber)
     SetPanelAttribute(mainPanel, ATTR_TITLE, "Scanning");
     EXPECT_EQ(window->windowTitle(), normal) << "nothing waited yet";
     char byte = 0;
-    EXPECT_EQ(ClientTCPRead(connHandle, &byte, 1, 1), TCPE_TIMEOUT);
+    EXPECT_EQ(ClientTCPRead(connHandle, &byte, 1, kReadWaitMs), TCPE_TIMEOUT);
     EXPECT_EQ(window->windowTitle(), QString("Scanning")) << "the read waited with the old title shown";
     SetPanelAttribute(mainPanel, ATTR_TITLE, normal.toLatin1().constData());
     EXPECT_TRUE(QTest::qWaitFor([&] { return window->windowTitle() == normal; }, kWaitMs))

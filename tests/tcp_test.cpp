@@ -97,6 +97,12 @@ struct Events {
 
 bool inLibraryCall;
 int reentries;
+int waits;  /* calls of the wait hook */
+
+void CountWait()
+{
+    waits++;
+}
 
 int Record(unsigned handle, int type, int errCode, void *callbackData)
 {
@@ -138,10 +144,13 @@ protected:
     {
         reentries = 0;
         inLibraryCall = false;
+        waits = 0;
+        TcpSetWaitHook(CountWait);
         app_ = std::make_unique<QCoreApplication>(argc_, argv_);
     }
     void TearDown() override
     {
+        TcpSetWaitHook(nullptr);
         QTest::qWait(20);
         app_.reset();
     }
@@ -205,6 +214,7 @@ TEST_F(Tcp, ConnectWaitsNoLongerThanItsTimeout)
     auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(Open("127.0.0.11", &e, 500), TCPE_TIMEOUT);
     long long elapsed = MsSince(start);
+    EXPECT_GE(waits, 1) << "the wait hook ran before the connect waited";
     EXPECT_GE(elapsed, 480);
     EXPECT_LT(elapsed, 500 + kSlackMs);
     EXPECT_EQ(e.handle, 77u);
@@ -338,12 +348,13 @@ TEST_F(Tcp, ReadReturnsWhatIsWaitingAndWaitsOnlyWhenNothingIs)
         const char *expectedData;
         const char *rest;  /* what a second read finds */
         long long minMs, maxMs;
+        bool hook;         /* whether the wait hook runs first */
     } cases[] = {
-        {"bytes waiting come at once", 0, "abcdef", false, 100, 5000, 6, "abcdef", "", 0, kSlackMs},
-        {"never more than the maximum", 0, "0123456789", false, 4, 5000, 4, "0123", "456789", 0, kSlackMs},
-        {"waits when nothing is waiting", 200, "late", false, 100, 20000, 4, "late", "", 150, 20000},
-        {"times out when nothing comes", 0, "", false, 100, 300, TCPE_TIMEOUT, "", "", 280, 300 + kSlackMs},
-        {"peer closed, nothing left", 0, "", true, 100, 5000, 0, "", "", 0, kSlackMs},
+        {"bytes waiting come at once", 0, "abcdef", false, 100, 5000, 6, "abcdef", "", 0, kSlackMs, false},
+        {"never more than the maximum", 0, "0123456789", false, 4, 5000, 4, "0123", "456789", 0, kSlackMs, false},
+        {"waits when nothing is waiting", 200, "late", false, 100, 20000, 4, "late", "", 150, 20000, true},
+        {"times out when nothing comes", 0, "", false, 100, 300, TCPE_TIMEOUT, "", "", 280, 300 + kSlackMs, true},
+        {"peer closed, nothing left", 0, "", true, 100, 5000, 0, "", "", 0, kSlackMs, false},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
@@ -363,10 +374,12 @@ TEST_F(Tcp, ReadReturnsWhatIsWaitingAndWaitsOnlyWhenNothingIs)
         }
         char buffer[kReadSize];
         memset(buffer, 0x5A, sizeof buffer);
+        waits = 0;
         auto start = std::chrono::steady_clock::now();
         int result = ClientTCPRead(e.handle, buffer, c.maxBytes, c.timeoutMs);
         long long elapsed = MsSince(start);
         EXPECT_EQ(result, c.expected);
+        EXPECT_EQ(waits > 0, c.hook) << waits << " calls of the wait hook";
         EXPECT_GE(elapsed, c.minMs);
         EXPECT_LT(elapsed, c.maxMs);
         size_t got = result > 0 ? (size_t)result : 0;
@@ -392,9 +405,11 @@ TEST_F(Tcp, WriteDeliversEveryByteOrTimesOut)
         size_t count;
         unsigned timeoutMs;
         int expected;
+        bool hook;         /* whether the wait hook runs */
     } cases[] = {
-        {"slow reader gets all bytes", "127.0.0.18", 2, 100000, 30000, 100000},
-        {"reader that stopped", "127.0.0.19", -1, 1 << 20, 300, TCPE_TIMEOUT},
+        {"slow reader gets all bytes", "127.0.0.18", 2, 100000, 30000, 100000, true},
+        {"reader that stopped", "127.0.0.19", -1, 1 << 20, 300, TCPE_TIMEOUT, true},
+        {"a write the buffer takes at once", "127.0.0.24", 0, 100, 5000, 100, false},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
@@ -418,8 +433,10 @@ TEST_F(Tcp, WriteDeliversEveryByteOrTimesOut)
         Events e;
         ASSERT_EQ(Open(c.address, &e), 0);
         ASSERT_GT(LockBuffer(c.address, SO_SNDBUF, kSmallBuffer), 0);
+        waits = 0;
         auto start = std::chrono::steady_clock::now();
         EXPECT_EQ(ClientTCPWrite(e.handle, data.data(), data.size(), c.timeoutMs), c.expected);
+        EXPECT_EQ(waits > 0, c.hook) << waits << " calls of the wait hook";
         EXPECT_LT(MsSince(start), c.timeoutMs + kSlackMs);
         EXPECT_EQ(DisconnectFromTCPServer(e.handle), 0);
         release.Set();
