@@ -179,7 +179,7 @@ int main(int argc, char *argv[]) {
   QCoreApplication::setEventDispatcher(new eventloop::EpollDispatcher);
   QCoreApplication app(argc, argv);
   QCoreApplication::setApplicationName("quenta-monitor");
-  QCoreApplication::setApplicationVersion("1.0.0");
+  QCoreApplication::setApplicationVersion(QUENTA_VERSION);
   Invocation invocation;
   QString error;
   if (!ParseArguments(app.arguments().mid(1), &invocation, &error)) {

@@ -214,7 +214,7 @@ int main(int argc, char *argv[]) {
   QCoreApplication::setEventDispatcher(new eventloop::EpollDispatcher);
   QCoreApplication app(argc, argv);
   QCoreApplication::setApplicationName("quenta-sim");
-  QCoreApplication::setApplicationVersion("1.0.0");
+  QCoreApplication::setApplicationVersion(QUENTA_VERSION);
   QCommandLineParser parser;
   AddOptions(parser);
   if (!parser.parse(app.arguments())) {

@@ -7,8 +7,8 @@
 # ecosystem's own checks: lintian finds no error or warning, appstreamcli
 # accepts the metadata and desktop-file-validate the desktop entry; the
 # copyright file names the package's maintainer, the changelog its version,
-# and the man pages of quenta-sim and quenta-monitor every option that their
-# --help lists.
+# the man pages of quenta-sim and quenta-monitor every option that their
+# --help lists, and both commands the package's upstream version.
 # Usage: package_test.sh <build-dir>
 set -euo pipefail
 build=$1
@@ -75,4 +75,11 @@ options_documented() {
 }
 options_documented quenta-sim
 options_documented quenta-monitor
+
+# The commands tell the package's upstream version.
+upstream=$(dpkg-deb -f "$deb" Version); upstream=${upstream%-*}
+for command in quenta-sim quenta-monitor; do
+  told=$("$root/usr/bin/$command" --version)
+  [ "$told" = "$command $upstream" ] || fail "$command --version says \"$told\", the package is at $upstream"
+done
 echo "package ok: $(basename "$deb")"
