@@ -8,7 +8,8 @@
 # accepts the metadata and desktop-file-validate the desktop entry; the
 # copyright file names the package's maintainer, the changelog its version,
 # the man pages of quenta-sim and quenta-monitor every option that their
-# --help lists, and both commands the package's upstream version.
+# --help lists, all three pages the changelog's date, and both commands the
+# package's upstream version.
 # Usage: package_test.sh <build-dir>
 set -euo pipefail
 build=$1
@@ -75,6 +76,14 @@ options_documented() {
 }
 options_documented quenta-sim
 options_documented quenta-monitor
+
+# The man pages carry the newest changelog entry's date, whatever the day of
+# the build.
+dated=$(date -u -d "$(dpkg-parsechangelog -l "$work/changelog" -S Date)" +%Y-%m-%d)
+for command in quenta-ascii quenta-sim quenta-monitor; do
+  zcat "$root/usr/share/man/man1/$command.1.gz" | grep -q "^\.TH \"$command\" \"1\" \"$dated\" " ||
+    fail "$command.1 is not dated $dated: $(zcat "$root/usr/share/man/man1/$command.1.gz" | grep -m1 '^\.TH')"
+done
 
 # The commands tell the package's upstream version.
 upstream=$(dpkg-deb -f "$deb" Version); upstream=${upstream%-*}
