@@ -93,13 +93,13 @@ bool AddCommands(const QString &list, QList<QByteArray> *commands, QString *erro
 
 /* Refuses two chambers with one name or one address: their rows and
  * metrics could not be told apart. */
-bool CheckUnique(const QList<ChamberSpec> &chambers, QString *error) {
+bool CheckUnique(const QList<ChamberEntry> &chambers, QString *error) {
   QHash<QString, int> names, addresses;
   for (int i = 0; i < chambers.size(); i++) {
-    const ChamberSpec &c = chambers[i];
+    const ChamberEntry &c = chambers[i];
     QString where = c.line ? QStringLiteral("line %1").arg(c.line) : QStringLiteral("argument");
     if (names.contains(c.name) || addresses.contains(c.address())) {
-      const ChamberSpec &first = chambers[names.value(c.name, addresses.value(c.address()))];
+      const ChamberEntry &first = chambers[names.value(c.name, addresses.value(c.address()))];
       *error = QStringLiteral("chamber %1 (%2) is given twice (first as %3)")
                    .arg(Quoted(c.name), where, first.line ? QStringLiteral("line %1").arg(first.line)
                                                           : QStringLiteral("argument"));
@@ -158,7 +158,7 @@ bool ReadCommonOptions(const QCommandLineParser &p, quint16 *port, int *timeoutM
 }
 
 /* Reads the file named by --chambers into *out. */
-bool ReadChambersFile(const QString &path, quint16 port, QList<ChamberSpec> *out, QString *error) {
+bool ReadChambersFile(const QString &path, quint16 port, QList<ChamberEntry> *out, QString *error) {
   QFile file(path);
   if (!file.open(QIODevice::ReadOnly)) {
     *error = "cannot read the chambers file " + Quoted(path) + ": " + file.errorString();
@@ -199,7 +199,7 @@ bool ReadMonitorOptions(const QCommandLineParser &p, MonitorOptions *o, QString 
   if (p.isSet("chambers") && !ReadChambersFile(p.value("chambers"), port, &o->chambers, error))
     return false;
   for (const QString &text : p.positionalArguments()) {
-    ChamberSpec c;
+    ChamberEntry c;
     if (!ParseChamberAddress(text, port, &c, error)) return false;
     c.name = c.address();
     o->chambers.append(c);
@@ -244,12 +244,12 @@ bool ReadSendOptions(const QCommandLineParser &p, SendOptions *o, QString *error
 
 }  // namespace
 
-QString ChamberSpec::address() const {
+QString ChamberEntry::address() const {
   QString h = host.contains(':') ? '[' + host + ']' : host;
   return h + ':' + QString::number(port);
 }
 
-bool ParseChamberAddress(const QString &text, quint16 defaultPort, ChamberSpec *out,
+bool ParseChamberAddress(const QString &text, quint16 defaultPort, ChamberEntry *out,
                          QString *error) {
   QString host = text;
   quint16 port = defaultPort;
@@ -297,7 +297,7 @@ bool CommandBytes(const QString &text, QByteArray *out, QString *error) {
 }
 
 bool ParseChambersText(const QByteArray &text, const QString &fileName, quint16 defaultPort,
-                       QList<ChamberSpec> *out, QString *error) {
+                       QList<ChamberEntry> *out, QString *error) {
   static const QRegularExpression comment(QStringLiteral("(^|\\s)#.*$"));
   QStringList problems;
   const QList<QByteArray> lines = text.split('\n');
@@ -307,7 +307,7 @@ bool ParseChambersText(const QByteArray &text, const QString &fileName, quint16 
     QString where = QStringLiteral("%1:%2: ").arg(fileName).arg(n + 1);
     QString first = line.section(QRegularExpression("\\s+"), 0, 0);
     QString name = line.mid(first.size()).simplified();
-    ChamberSpec c;
+    ChamberEntry c;
     QString why;
     if (!ParseChamberAddress(first, defaultPort, &c, &why)) {
       problems << where + why;

@@ -32,7 +32,7 @@ enum ExitCode {
   kExitClosed = 5,       /* send: the chamber closed the connection before answering */
 };
 
-struct ChamberSpec {
+struct ChamberEntry {
   QString name;      /* the name from the chambers file, else the address */
   QString host;      /* IP literal or host name, without brackets */
   quint16 port = kChamberPort;
@@ -46,7 +46,7 @@ struct ChamberSpec {
 enum class SendForm { Hex, Raw, Interpreted, Json };
 
 struct MonitorOptions {
-  QList<ChamberSpec> chambers;
+  QList<ChamberEntry> chambers;
   QList<QByteArray> commands;      /* Latin-1 bytes, as written */
   int everyMs = 5000;
   int timeoutMs = 2000;
@@ -60,7 +60,7 @@ struct MonitorOptions {
 };
 
 struct SendOptions {
-  ChamberSpec chamber;
+  ChamberEntry chamber;
   QList<QByteArray> commands;
   int timeoutMs = 2000;
   int gapMs = 200;
@@ -87,7 +87,7 @@ bool ParseArguments(const QStringList &args, Invocation *out, QString *error);
  * literal, or a host name of letters, digits, hyphens and dots whose last
  * label is not all digits. Returns true and fills host and port (port
  * defaults to defaultPort), or false with *error naming the text. */
-bool ParseChamberAddress(const QString &text, quint16 defaultPort, ChamberSpec *out,
+bool ParseChamberAddress(const QString &text, quint16 defaultPort, ChamberEntry *out,
                          QString *error);
 
 /* Turns one command as typed into the bytes written: 1 to 511 characters,
@@ -101,7 +101,7 @@ bool CommandBytes(const QString &text, QByteArray *out, QString *error);
  * Appends to *out and returns true, or returns false with *error listing
  * every bad line as "FILE:LINE: reason", one per line. */
 bool ParseChambersText(const QByteArray &text, const QString &fileName, quint16 defaultPort,
-                       QList<ChamberSpec> *out, QString *error);
+                       QList<ChamberEntry> *out, QString *error);
 
 /* The text --help prints. */
 const char *UsageText();

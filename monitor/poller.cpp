@@ -54,7 +54,7 @@ int64_t PollOffsetNs(int i, int count, int64_t everyNs) {
   return even - even % kPollStepNs;
 }
 
-Poller::Poller(const QList<ChamberSpec> &chambers, const PollSettings &settings)
+Poller::Poller(const QList<ChamberEntry> &chambers, const PollSettings &settings)
     : settings_(settings),
       everyNs_(settings.everyMs * kNsPerMs),
       timeoutNs_(settings.timeoutMs * kNsPerMs),
@@ -63,8 +63,8 @@ Poller::Poller(const QList<ChamberSpec> &chambers, const PollSettings &settings)
       schedule_(static_cast<int>(chambers.size()), [this](int i, int64_t now) { wake(i, now); }) {
   for (int i = 0; i < chambers.size(); i++) {
     auto c = std::make_unique<Chamber>();
-    c->spec = chambers[i];
-    c->literal.setAddress(c->spec.host);
+    c->entry = chambers[i];
+    c->literal.setAddress(c->entry.host);
     c->backoffNs = kBackoffFirstNs;
     c->socket = new QTcpSocket(this);
     c->socket->setReadBufferSize(kSocketBufferBytes);
@@ -72,8 +72,8 @@ Poller::Poller(const QList<ChamberSpec> &chambers, const PollSettings &settings)
     connect(c->socket, &QTcpSocket::readyRead, this, [this, i] { readAnswer(i); });
     connect(c->socket, &QTcpSocket::errorOccurred, this, [this, i] { socketFailed(i); });
     connect(c->socket, &QTcpSocket::disconnected, this, [this, i] { socketFailed(i); });
-    stats_[static_cast<size_t>(i)].name = c->spec.name.toUtf8();
-    stats_[static_cast<size_t>(i)].address = c->spec.address().toUtf8();
+    stats_[static_cast<size_t>(i)].name = c->entry.name.toUtf8();
+    stats_[static_cast<size_t>(i)].address = c->entry.address().toUtf8();
     chambers_.push_back(std::move(c));
   }
 }
@@ -148,8 +148,8 @@ void Poller::connectChamber(int i, int64_t now) {
   if (c.tried) s.reconnects++;
   c.tried = true;
   c.answeredOnLink = false;
-  if (c.literal.isNull()) c.socket->connectToHost(c.spec.host, c.spec.port);
-  else c.socket->connectToHost(c.literal, c.spec.port);
+  if (c.literal.isNull()) c.socket->connectToHost(c.entry.host, c.entry.port);
+  else c.socket->connectToHost(c.literal, c.entry.port);
 }
 
 void Poller::connected(int i) {

@@ -50,7 +50,7 @@ struct PollSettings {
 
 class Poller : public QObject {
  public:
-  Poller(const QList<ChamberSpec> &chambers, const PollSettings &settings);
+  Poller(const QList<ChamberEntry> &chambers, const PollSettings &settings);
   ~Poller() override;
 
   /* Called for every result, in the order they end. */
@@ -75,7 +75,7 @@ class Poller : public QObject {
   enum class Link { Down, Connecting, Ready, Waiting };
 
   struct Chamber {
-    ChamberSpec spec;
+    ChamberEntry entry;
     QHostAddress literal;             /* null for a host name */
     QTcpSocket *socket = nullptr;
     Link link = Link::Down;

@@ -115,7 +115,7 @@ TEST(MonitorOptions, ChambersFileListsEveryBadLineByNumber) {
       "   # indented comment\n"
       "192.0.2.300 x\n"
       "192.0.2.10 bell\x07here\n";
-  QList<ChamberSpec> chambers;
+  QList<ChamberEntry> chambers;
   QString error;
   EXPECT_FALSE(ParseChambersText(text, "lab.txt", kChamberPort, &chambers, &error));
   QStringList lines = error.split('\n');
@@ -144,7 +144,7 @@ TEST(MonitorOptions, ChambersFileFromWindowsReadsAsFromLinux) {
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.what);
-    QList<ChamberSpec> chambers;
+    QList<ChamberEntry> chambers;
     QString error;
     ASSERT_TRUE(ParseChambersText(c.text, "lab.txt", kChamberPort, &chambers, &error)) << error.toStdString();
     ASSERT_EQ(chambers.size(), 2);
