@@ -45,6 +45,20 @@ bool AnswerComplete(const char *command, size_t commandLength, const char *answe
   return fixed != 0 && length >= fixed;
 }
 
+size_t AnswerBody(const char *command, size_t commandLength, const char *answer, size_t length) {
+  size_t fixed = length > 0 ? FixedAnswerLength(command, commandLength, answer[0]) : 0;
+  return fixed != 0 && length > fixed ? fixed : length;
+}
+
+void DecodeAnswerBody(const char *command, size_t commandLength, char *answer, size_t length,
+                      AnswerValues *values) {
+  size_t end = AnswerBody(command, commandLength, answer, length);
+  char kept = answer[end];
+  answer[end] = 0;
+  DecodeAnswer(answer, values);
+  answer[end] = kept;
+}
+
 size_t DropLineEnds(char *bytes, size_t length) {
   size_t skip = 0;
   while (skip < length && (bytes[skip] == '\r' || bytes[skip] == '\n')) skip++;

@@ -23,6 +23,8 @@
 
 #include <stddef.h>
 
+#include "values.h"
+
 namespace monitor {
 
 constexpr int kAnswerMax = 2500;  /* bytes of one answer, as the test program reads */
@@ -42,6 +44,19 @@ bool AnswerComplete(const char *command, size_t commandLength, const char *answe
  * send it late, after the next command went out: it belongs to the answer
  * before. */
 size_t DropLineEnds(char *bytes, size_t length);
+
+/* The bytes of an answer (length of them) to command that make the answer
+ * itself: all of them, or the protocol's fixed length when more came. A
+ * chamber may send a line end after an answer of fixed length; it stays
+ * in the record but must not be read as part of the answer, since a
+ * longer answer would read as another form ("A0 ..." with CR LF as the
+ * all-channels form). */
+size_t AnswerBody(const char *command, size_t commandLength, const char *answer, size_t length);
+
+/* Decodes the body (see AnswerBody) of answer (length bytes, NUL after
+ * them) to command into values; answer is left as it was. */
+void DecodeAnswerBody(const char *command, size_t commandLength, char *answer, size_t length,
+                      AnswerValues *values);
 
 }  // namespace monitor
 

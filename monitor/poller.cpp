@@ -35,18 +35,6 @@ int64_t WallMs() {
 
 QString Seconds(int64_t ns) { return QString::number(static_cast<double>(ns) / 1e9); }
 
-/* Decodes the answer (length bytes, NUL after them) to command. Bytes a
- * chamber sends after an answer of fixed length (a line end) stay in the
- * record but are not decoded: they would make it read as another form. */
-void DecodeWhole(const QByteArray &command, char *answer, size_t length, AnswerValues *values) {
-  size_t fixed = FixedAnswerLength(command.constData(), static_cast<size_t>(command.size()), answer[0]);
-  size_t end = fixed != 0 && length > fixed ? fixed : length;
-  char kept = answer[end];
-  answer[end] = 0;
-  DecodeAnswer(answer, values);
-  answer[end] = kept;
-}
-
 }  // namespace
 
 int64_t PollOffsetNs(int i, int count, int64_t everyNs) {
@@ -244,7 +232,7 @@ void Poller::completeAnswer(int i) {
   AnswerValues values;
   values.count = 0;
   if (valid) {
-    DecodeWhole(command, c.answer, c.length, &values);
+    DecodeAnswerBody(command.constData(), static_cast<size_t>(command.size()), c.answer, c.length, &values);
     s.answers++;
     s.roundTrip.add(static_cast<double>(roundTrip) / 1e9);
     s.lastAnswerNs = c.lastByteNs;

@@ -33,12 +33,12 @@ struct Answer {
   int64_t roundTripNs = 0;
 };
 
-/* The decoded values as a JSON array of {"name", "channel", "number" or
- * "text"}. */
-QJsonArray ValuesJson(const char *answer) {
+/* The decoded values of answer a to command as a JSON array of {"name",
+ * "channel", "number" or "text"}. */
+QJsonArray ValuesJson(const QByteArray &command, Answer *a) {
   AnswerValues values;
   QJsonArray list;
-  DecodeAnswer(answer, &values);
+  DecodeAnswerBody(command.constData(), static_cast<size_t>(command.size()), a->bytes, a->length, &values);
   for (int i = 0; i < values.count && i < ANSWER_VALUES_MAX; i++) {
     const AnswerValue &v = values.value[i];
     QJsonObject one{{"name", QString::fromLatin1(v.name ? v.name : "")}};
@@ -51,21 +51,26 @@ QJsonArray ValuesJson(const char *answer) {
 }
 
 /* Prints one result line: the answer in the form asked for, or, in json,
- * the outcome too (answer null when none came). */
-void Print(const SendOptions &o, const QByteArray &command, Outcome outcome, const Answer *a) {
+ * the outcome too (answer null when none came). The interpreted sentence,
+ * like the values, is that of the answer's body (see AnswerBody). */
+void Print(const SendOptions &o, const QByteArray &command, Outcome outcome, Answer *a) {
   if (o.form == SendForm::Json) {
     QJsonObject line{{"command", QString::fromLatin1(command)}, {"outcome", OutcomeName(outcome)}};
     line["answer"] = a ? QJsonValue(QString::fromLatin1(a->bytes, static_cast<qsizetype>(a->length)))
                        : QJsonValue();
     if (a) line["round_trip_seconds"] = static_cast<double>(a->roundTripNs) / 1e9;
-    if (a && outcome == kAnswered) line["values"] = ValuesJson(a->bytes);
+    if (a && outcome == kAnswered) line["values"] = ValuesJson(command, a);
     fputs(QJsonDocument(line).toJson(QJsonDocument::Compact).constData(), stdout);
     fputc('\n', stdout);
   } else if (a) {
     static const int kModes[] = {DISPLAY_HEX, DISPLAY_RAW, DISPLAY_INTERPRETED};
     char copy[kAnswerMax + 1];
     char line[DISPLAY_LINE_SIZE] = "";
-    memcpy(copy, a->bytes, a->length + 1);
+    size_t shown = a->length;
+    if (o.form == SendForm::Interpreted)
+      shown = AnswerBody(command.constData(), static_cast<size_t>(command.size()), a->bytes, a->length);
+    memcpy(copy, a->bytes, shown);
+    copy[shown] = 0;
     DescribeAnswerIn(copy, line, kModes[static_cast<int>(o.form)], o.english ? 1 : 0);
     fprintf(stdout, "%s\n", QString::fromLatin1(line).toLocal8Bit().constData());
   }
@@ -81,6 +86,7 @@ Outcome Receive(QTcpSocket &socket, const SendOptions &o, const QByteArray &comm
   a->length = 0;
   for (;;) {
     qint64 n = socket.read(a->bytes + a->length, static_cast<qint64>(kAnswerMax - a->length));
+    if (n > 0 && a->length == 0) n = static_cast<qint64>(DropLineEnds(a->bytes, static_cast<size_t>(n)));
     if (n > 0) {
       a->length += static_cast<size_t>(n);
       lastByte = NowNs();

@@ -21,6 +21,7 @@
 #include <cmath>
 #include <map>
 
+#include "display.h"
 #include "monitor_support.h"
 
 namespace {
@@ -377,6 +378,28 @@ TEST(MonitorEndToEnd, LineEndsAfterAnswersNeitherSpoilTheValuesNorTheNextAnswer)
       EXPECT_EQ(r[kNumber], r[kName] == "actual" ? "22" : "25");
     }
   }
+
+  /* The one-shot send reads them alike: values and sentence of the answer
+   * itself, and the late line end is not the start of the next answer. */
+  RunResult json = RunMonitor({"send", "127.0.40.10", "A0", "S", "A0", "--mode", "json"});
+  ASSERT_EQ(json.code, 0) << json.err.toStdString();
+  QList<QByteArray> lines = json.out.trimmed().split('\n');
+  ASSERT_EQ(lines.size(), 3);
+  for (int i : {0, 2}) {
+    SCOPED_TRACE(lines[i].toStdString());
+    QJsonObject a0 = QJsonDocument::fromJson(lines[i]).object();
+    EXPECT_EQ(a0["outcome"].toString(), "answered");
+    QJsonArray values = a0["values"].toArray();
+    ASSERT_EQ(values.size(), 2);
+    EXPECT_EQ(values[0].toObject()["number"].toDouble(), 22.0);
+    EXPECT_EQ(values[1].toObject()["number"].toDouble(), 25.0);
+  }
+  char answer[] = "A0 022.0 025.0";
+  char sentence[DISPLAY_LINE_SIZE] = "";
+  DescribeAnswerIn(answer, sentence, DISPLAY_INTERPRETED, 1);
+  RunResult interpreted = RunMonitor({"send", "127.0.40.10", "A0", "--mode", "interpreted", "--lang", "en"});
+  ASSERT_EQ(interpreted.code, 0) << interpreted.err.toStdString();
+  EXPECT_EQ(interpreted.out.toStdString(), std::string(sentence) + "\n");
 }
 
 /* SIGTERM while a chamber takes 1.5 s to answer: the poll in flight ends
