@@ -101,9 +101,8 @@ private:
  * discarded it). */
 bool ControlFilter::Exists() const
 {
-    UiPanel *p;
     UiControl *c;
-    return UiFindControl(panel_, control_, &p, &c) == 0;
+    return UiFindControl(panel_, control_, &c) == 0;
 }
 
 /* True when code is the shortcut key of a command button of panel. */

@@ -22,7 +22,6 @@
 
 #include <climits>
 #include <cmath>
-#include <cstring>
 
 namespace {
 
@@ -45,12 +44,6 @@ bool IsTextKind(const UiControl *c)
     const int k = c->desc.kind;
     return k == CTRL_STRING || k == CTRL_TEXT_BOX || k == CTRL_TEXT_MSG ||
            (k == CTRL_RING && c->desc.stringItems);
-}
-
-/* Looks up panel and control for a library call; returns 0 or a UIE code. */
-int Find(int panel, int control, UiControl **c)
-{
-    return UiFindControl(panel, control, nullptr, c);
 }
 
 /* The value of a control that is no list is its widget's user property,
@@ -286,7 +279,7 @@ int GetCtrlVal(int panel, int control, double *value)
 {
     UiCall call;
     UiControl *c;
-    int rc = Find(panel, control, &c);
+    int rc = UiFindControl(panel, control, &c);
     if (rc != 0)
         return rc;
     if (!value)
@@ -298,7 +291,7 @@ int GetCtrlVal(int panel, int control, char *value)
 {
     UiCall call;
     UiControl *c;
-    int rc = Find(panel, control, &c);
+    int rc = UiFindControl(panel, control, &c);
     if (rc != 0)
         return rc;
     if (!value)
@@ -321,7 +314,7 @@ int SetCtrlVal(int panel, int control, double value)
 {
     UiCall call;
     UiControl *c;
-    const int rc = Find(panel, control, &c);
+    const int rc = UiFindControl(panel, control, &c);
     if (rc != 0)
         return rc;
     return IsNumberKind(c) ? SetNumber(c, value) : UIE_TYPE_MISMATCH;
@@ -331,7 +324,7 @@ int SetCtrlVal(int panel, int control, const char *value)
 {
     UiCall call;
     UiControl *c;
-    const int rc = Find(panel, control, &c);
+    const int rc = UiFindControl(panel, control, &c);
     if (rc != 0)
         return rc;
     if (!value)
@@ -354,7 +347,7 @@ int GetCtrlAttribute(int panel, int control, int attribute, double *value)
 {
     UiCall call;
     UiControl *c;
-    const int rc = Find(panel, control, &c);
+    const int rc = UiFindControl(panel, control, &c);
     if (rc != 0)
         return rc;
     return value ? AttrNumber(c, attribute, value) : UIE_INVALID_VALUE;
@@ -364,7 +357,7 @@ int GetCtrlAttribute(int panel, int control, int attribute, char *value)
 {
     UiCall call;
     UiControl *c;
-    int rc = Find(panel, control, &c);
+    int rc = UiFindControl(panel, control, &c);
     if (rc != 0)
         return rc;
     if (!value)
@@ -387,7 +380,7 @@ int SetCtrlAttribute(int panel, int control, int attribute, double value)
 {
     UiCall call;
     UiControl *c;
-    const int rc = Find(panel, control, &c);
+    const int rc = UiFindControl(panel, control, &c);
     if (rc != 0)
         return rc;
     return SetAttrNumber(c, attribute, value);
@@ -399,7 +392,7 @@ int SetActiveCtrl(int panel, int control)
 {
     UiCall call;
     UiControl *c;
-    const int rc = Find(panel, control, &c);
+    const int rc = UiFindControl(panel, control, &c);
     if (rc != 0)
         return rc;
     if (!c->widget)
@@ -428,7 +421,7 @@ int ResetTextBox(int panel, int control, const char *text)
 {
     UiCall call;
     UiControl *c;
-    const int rc = Find(panel, control, &c);
+    const int rc = UiFindControl(panel, control, &c);
     if (rc != 0)
         return rc;
     if (c->desc.kind != CTRL_TEXT_BOX)

@@ -250,14 +250,12 @@ std::vector<int> UiChildPanels(int handle)
     return children;
 }
 
-int UiFindControl(int panel, int control, UiPanel **p, UiControl **c)
+int UiFindControl(int panel, int control, UiControl **c)
 {
     UiPanel *found;
     const int rc = UiGetPanel(panel, &found);
     if (rc != 0)
         return rc;
-    if (p)
-        *p = found;
     if (control < 2 || control - 2 >= static_cast<int>(found->controls.size()))
         return UIE_INVALID_CONTROL;
     *c = &found->controls[static_cast<size_t>(control - 2)];
@@ -281,9 +279,8 @@ int UiDispatch(int panel, int control, int event, int data1, int data2)
         QTimer::singleShot(0, qApp, [=] { UiDispatch(panel, control, event, data1, data2); });
         return 0;
     }
-    UiPanel *p;
     UiControl *c;
-    if (UiFindControl(panel, control, &p, &c) != 0 || !c->callback)
+    if (UiFindControl(panel, control, &c) != 0 || !c->callback)
         return 0;
     return c->callback(panel, control, event, nullptr, data1, data2);
 }

@@ -130,7 +130,7 @@ private:
  * for a control that is no list, or a code of UiFindControl. */
 int FindList(int panel, int control, UiControl **c)
 {
-    const int rc = UiFindControl(panel, control, nullptr, c);
+    const int rc = UiFindControl(panel, control, c);
     if (rc != 0)
         return rc;
     return (*c)->items ? 0 : UIE_TYPE_MISMATCH;
@@ -140,7 +140,7 @@ int FindList(int panel, int control, UiControl **c)
  * UIE_INVALID_VALUE, told before UIE_TYPE_MISMATCH. */
 int FindListFor(int panel, int control, const void *out, UiControl **c)
 {
-    const int rc = UiFindControl(panel, control, nullptr, c);
+    const int rc = UiFindControl(panel, control, c);
     if (rc != 0)
         return rc;
     if (!out)

@@ -197,8 +197,7 @@ void UiShowPending(void)
 void UiPaintNow(void)
 {
     bool fresh = false;
-    UiShowTitles();
-    UiFlushDisplay();
+    UiShowPending();
     for (QWidget *w : QApplication::topLevelWidgets()) {
         if (!w->isVisible())
             continue;

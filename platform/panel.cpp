@@ -242,7 +242,6 @@ QWidget *GetPanelWidget(int panel)
 
 QWidget *GetCtrlWidget(int panel, int control)
 {
-    UiPanel *p;
     UiControl *c;
-    return UiFindControl(panel, control, &p, &c) == 0 ? c->widget : nullptr;
+    return UiFindControl(panel, control, &c) == 0 ? c->widget : nullptr;
 }

@@ -83,9 +83,9 @@ int UiGetPanel(int handle, UiPanel **p);
 void UiRemovePanel(int handle);
 std::vector<int> UiChildPanels(int handle);
 
-/* Looks up panel and control; returns 0 and sets the pointers (p may be
- * NULL), or UIE_NOT_INITIALIZED, UIE_INVALID_PANEL or UIE_INVALID_CONTROL. */
-int UiFindControl(int panel, int control, UiPanel **p, UiControl **c);
+/* Looks up panel and control; returns 0 and sets *c, or
+ * UIE_NOT_INITIALIZED, UIE_INVALID_PANEL or UIE_INVALID_CONTROL. */
+int UiFindControl(int panel, int control, UiControl **c);
 
 /* name: a callback name from a panel file. Returns true and sets *fn when
  * the registered table holds it. */
