@@ -58,7 +58,7 @@ EpollDispatcher::EpollDispatcher(QObject *parent)
     : QAbstractEventDispatcher(parent),
       epoll_(epoll_create1(EPOLL_CLOEXEC)),
       wake_(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {
-  if (epoll_ < 0 || wake_ < 0) qFatal("quenta-sim: cannot create the event loop's descriptors");
+  if (epoll_ < 0 || wake_ < 0) qFatal("cannot create the event loop's descriptors");
   epoll_event event = {};
   event.events = EPOLLIN;
   event.data.fd = wake_;

@@ -19,7 +19,6 @@
 
 #include <QAbstractEventDispatcher>
 #include <atomic>
-#include <map>
 #include <set>
 #include <unordered_map>
 #include <vector>
@@ -58,7 +57,6 @@ class EpollDispatcher : public QAbstractEventDispatcher {
   int waitMs(bool mayWait) const;
   void watch(int fd, const Watch &w, bool added);
   void collectReady(int timeoutMs);
-  void collectWakeUpOnly(int timeoutMs);
   int activateNotifiers();
   int activateTimers();
 

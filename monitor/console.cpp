@@ -13,6 +13,7 @@
 
 #include <string>
 
+#include "clock.h"
 #include "rows.h"
 
 namespace monitor {
@@ -40,9 +41,7 @@ Console::Console(bool terminal) : terminal_(terminal) {}
 
 void Console::log(const QString &message) {
   std::string time;
-  struct timespec now;
-  clock_gettime(CLOCK_REALTIME, &now);
-  AppendUtcTime(static_cast<int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000, time);
+  AppendUtcTime(WallMs(), time);
   if (terminal_ && !status_.isEmpty()) fputs("\r\033[K", stderr);
   fprintf(stderr, "%s %s\n", time.c_str(), message.toLocal8Bit().constData());
   draw();

@@ -6,7 +6,6 @@
  */
 #include <signal.h>
 #include <stdio.h>
-#include <sys/resource.h>
 #include <unistd.h>
 
 #include <QCoreApplication>
@@ -17,6 +16,7 @@
 #include "console.h"
 #include "csv_log.h"
 #include "epoll_dispatcher.h"
+#include "open_files.h"
 #include "metrics.h"
 #include "options.h"
 #include "poller.h"
@@ -28,22 +28,10 @@ using namespace monitor;
 
 constexpr int kStatusMs = 1000;          /* status line redraw on a terminal */
 constexpr int kLogStatusMs = 60000;      /* status as a log line elsewhere */
-constexpr rlim_t kSpareFiles = 256;      /* descriptors beyond one per chamber */
+constexpr qint64 kSpareFiles = 256;      /* descriptors beyond one per chamber */
 constexpr size_t kRowsReserve = 65536;
-constexpr uint64_t kSyncErrorsLogged = 100;
-constexpr int64_t kTimerMaxMs = 86400000;    /* longest single wait of the --duration timer */  /* a count of failed syncs is logged per so many */
-
-/* Raises the soft limit of open files to what the chambers need (up to
- * the hard limit); returns false when even that is too few. */
-bool RaiseFileLimit(int chambers) {
-  struct rlimit limit;
-  if (getrlimit(RLIMIT_NOFILE, &limit) != 0) return true;
-  rlim_t want = static_cast<rlim_t>(chambers) + kSpareFiles;
-  if (limit.rlim_cur >= want) return true;
-  limit.rlim_cur = limit.rlim_max == RLIM_INFINITY ? want : std::min(want, limit.rlim_max);
-  setrlimit(RLIMIT_NOFILE, &limit);
-  return limit.rlim_cur >= want;
-}
+constexpr uint64_t kSyncErrorsLogged = 100;  /* a count of failed syncs is logged per so many */
+constexpr int64_t kTimerMaxMs = 86400000;    /* longest single wait of the --duration timer */
 
 QString StatusLine(const Poller &poller, const MonitorStats &stats, const QString &lastError) {
   int up = poller.chambersUp();
@@ -85,9 +73,10 @@ void PrintSummary(const Poller &poller, const MonitorStats &stats) {
 
 int RunMonitor(const MonitorOptions &o) {
   Console console(isatty(STDERR_FILENO) == 1);
-  if (!RaiseFileLimit(static_cast<int>(o.chambers.size())))
+  const qint64 files = o.chambers.size() + kSpareFiles;
+  if (eventloop::RaiseOpenFileLimit(files) < files)
     console.log(QStringLiteral("warning: the open-file limit is below %1; some chambers will "
-                               "fail to connect").arg(o.chambers.size() + kSpareFiles));
+                               "fail to connect").arg(files));
   Poller poller(o.chambers, PollSettings{o.commands, o.everyMs, o.timeoutMs, o.gapMs});
   MonitorStats stats;
   QString error, note, lastError;
@@ -151,9 +140,9 @@ int RunMonitor(const MonitorOptions &o) {
    * the timer waits in parts until the end is reached. */
   QTimer duration;
   duration.setSingleShot(true);
-  const int64_t stopAtNs = NowNs() + o.durationMs * 1000000;
+  const int64_t stopAtNs = NowNs() + o.durationMs * kNsPerMs;
   QObject::connect(&duration, &QTimer::timeout, [&] {
-    int64_t leftMs = (stopAtNs - NowNs() + 999999) / 1000000;
+    int64_t leftMs = (stopAtNs - NowNs() + kNsPerMs - 1) / kNsPerMs;
     if (leftMs > 0) duration.start(static_cast<int>(std::min<int64_t>(leftMs, kTimerMaxMs)));
     else poller.stop();
   });

@@ -11,8 +11,6 @@
  */
 #include "poller.h"
 
-#include <time.h>
-
 #include <QTimer>
 #include <algorithm>
 #include <limits>
@@ -21,17 +19,10 @@ namespace monitor {
 
 namespace {
 
-constexpr int64_t kNsPerMs = 1000000;
 constexpr int64_t kBackoffFirstNs = 1000 * kNsPerMs;
 constexpr int64_t kBackoffMaxNs = 60000 * kNsPerMs;
 constexpr int64_t kNever = std::numeric_limits<int64_t>::max();
 constexpr qint64 kSocketBufferBytes = 8192;  /* Qt's read buffer per chamber */
-
-int64_t WallMs() {
-  struct timespec t;
-  clock_gettime(CLOCK_REALTIME, &t);
-  return static_cast<int64_t>(t.tv_sec) * 1000 + t.tv_nsec / kNsPerMs;
-}
 
 QString Seconds(int64_t ns) { return QString::number(static_cast<double>(ns) / 1e9); }
 
@@ -230,7 +221,6 @@ void Poller::completeAnswer(int i) {
   bool valid = c.answer[0] == command[0];
   int64_t roundTrip = c.lastByteNs - c.sentNs;
   AnswerValues values;
-  values.count = 0;
   if (valid) {
     DecodeAnswerBody(command.constData(), static_cast<size_t>(command.size()), c.answer, c.length, &values);
     s.answers++;

@@ -4,8 +4,6 @@
  */
 #include "schedule.h"
 
-#include <time.h>
-
 #include <algorithm>
 #include <limits>
 
@@ -14,15 +12,8 @@ namespace monitor {
 namespace {
 
 constexpr int64_t kNever = std::numeric_limits<int64_t>::max();
-constexpr int64_t kNsPerMs = 1000000;
 
 }  // namespace
-
-int64_t NowNs() {
-  struct timespec t;
-  clock_gettime(CLOCK_MONOTONIC, &t);
-  return static_cast<int64_t>(t.tv_sec) * 1000000000 + t.tv_nsec;
-}
 
 Schedule::Schedule(int ids, Handler handler)
     : handler_(std::move(handler)), pending_(static_cast<size_t>(ids), kNever), armedAt_(kNever) {

@@ -18,10 +18,9 @@
 #include <functional>
 #include <vector>
 
-namespace monitor {
+#include "clock.h"
 
-/* Nanoseconds of the monotonic clock. */
-int64_t NowNs();
+namespace monitor {
 
 class Schedule : public QObject {
  public:

@@ -18,14 +18,12 @@
 #include "answer_end.h"
 #include "display.h"
 #include "rows.h"
-#include "schedule.h"
+#include "clock.h"
 #include "values.h"
 
 namespace monitor {
 
 namespace {
-
-constexpr int64_t kNsPerMs = 1000000;
 
 struct Answer {
   char bytes[kAnswerMax + 1];

@@ -7,10 +7,8 @@
  */
 #include "fleet.h"
 
-#include <sys/resource.h>
 
 #include <algorithm>
-#include <limits>
 
 namespace sim {
 
@@ -78,18 +76,6 @@ QString FleetAddressProblem(const QHostAddress &first, int chambers) {
     return QStringLiteral("%1 chambers from %2 on run past 255.255.255.254")
         .arg(chambers).arg(first.toString());
   return QString();
-}
-
-qint64 RaiseDescriptorLimit() {
-  rlimit limit;
-  if (getrlimit(RLIMIT_NOFILE, &limit) != 0) return 0;
-  if (limit.rlim_cur < limit.rlim_max) {
-    rlim_t soft = limit.rlim_cur;
-    limit.rlim_cur = limit.rlim_max;
-    if (setrlimit(RLIMIT_NOFILE, &limit) != 0) limit.rlim_cur = soft;
-  }
-  if (limit.rlim_cur == RLIM_INFINITY) return std::numeric_limits<qint64>::max();
-  return static_cast<qint64>(limit.rlim_cur);
 }
 
 qint64 DescriptorsNeeded(int chambers) {

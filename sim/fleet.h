@@ -4,8 +4,7 @@
  * that make them misbehave at run time.
  *
  * Exports FleetAddress() and FleetAddressProblem() (where the chambers
- * listen), RaiseDescriptorLimit() and DescriptorsNeeded() (whether the
- * process may open enough sockets), and class Fleet. Chambers are numbered
+ * listen), DescriptorsNeeded() (the open files the process needs), and class Fleet. Chambers are numbered
  * from 1 in control commands and in what the fleet says, from 0 in its
  * calls. A fleet of one is the lone chamber of old: its log lines carry no
  * address of their own.
@@ -38,10 +37,6 @@ QHostAddress FleetAddress(const QHostAddress &first, int index);
 /* Why chambers (>= 1) chambers cannot listen from first on; empty when
  * they can. One chamber may listen on any address. */
 QString FleetAddressProblem(const QHostAddress &first, int chambers);
-
-/* Raises the soft limit of open descriptors to the hard limit. Returns the
- * limit now in force. */
-qint64 RaiseDescriptorLimit();
 
 /* Descriptors that chambers chambers need with one client each. */
 qint64 DescriptorsNeeded(int chambers);

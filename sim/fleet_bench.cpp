@@ -31,6 +31,7 @@
 #include <vector>
 
 #include "fleet.h"
+#include "open_files.h"
 
 namespace {
 
@@ -188,7 +189,7 @@ int main(int argc, char **argv) {
                     "[--seconds S]\n");
     return 2;
   }
-  sim::RaiseDescriptorLimit();
+  eventloop::RaiseOpenFileLimit(sim::DescriptorsNeeded(o.chambers));
   int output = -1;
   double started = NowSeconds();
   pid_t pid = StartSimulator(o, &output);

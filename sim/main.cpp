@@ -19,6 +19,7 @@
 
 #include "control_input.h"
 #include "epoll_dispatcher.h"
+#include "open_files.h"
 #include "fleet.h"
 
 namespace {
@@ -160,8 +161,8 @@ void KeepStandardStreams() {
 /* True when the process may open a socket for each chamber and a client;
  * else says so on standard error. */
 bool EnoughDescriptors(int chambers) {
-  qint64 limit = sim::RaiseDescriptorLimit();
   qint64 needed = sim::DescriptorsNeeded(chambers);
+  qint64 limit = eventloop::RaiseOpenFileLimit(needed);
   if (limit >= needed) return true;
   fprintf(stderr,
           "quenta-sim: %d chambers need %lld open files (a listener and a client each, and %d "
