@@ -119,6 +119,8 @@ Child::~Child() {
 
 bool Child::startSim(const QString &address, const QStringList &options) {
   EnsureApp();
+  out_.clear();  /* a child started again must not count the old run's lines */
+  err_.clear();
   process_.start(QStringLiteral(QUENTA_SIM_PATH), QStringList{"--verbose", "--listen", address} + options);
   if (!process_.waitForStarted(kStartMs)) return false;
   return WaitFor([&] { return output().contains("listening"); }, kStartMs);
@@ -135,6 +137,8 @@ bool Child::startMonitor(const QStringList &args, qint64 fileSizeLimit) {
       signal(SIGXFSZ, SIG_IGN);  /* stays ignored across exec: writes fail instead */
     });
   }
+  out_.clear();
+  err_.clear();
   process_.start(QStringLiteral(QUENTA_MONITOR_PATH), args);
   return process_.waitForStarted(kStartMs);
 }
