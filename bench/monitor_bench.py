@@ -184,7 +184,7 @@ class Fleet:
         self.process.wait()
 
 
-def run_one(args, work, fleet, chambers_file, label, command, metrics_url):
+def run_one(args, work, fleet, label, command, metrics_url):
     """Runs one poller through warm-up and window; returns its figures."""
     csv_path = os.path.join(work, label + ".csv")
     err = open(os.path.join(work, label + ".err"), "wb")
@@ -285,13 +285,13 @@ def main():
         for interval in ([] if args.only == "asyncio" else args.sync_intervals.split(",")):
             command = [os.path.join(args.bin, "quenta-monitor"), "--chambers", chambers_file, "--every", "1",
                        "--metrics", metrics, "--sync-interval", interval]
-            results.append(run_one(args, work, fleet, chambers_file, "monitor-sync-%s" % interval, command,
+            results.append(run_one(args, work, fleet, "monitor-sync-%s" % interval, command,
                                    "http://%s/metrics" % metrics))
             print(json.dumps(results[-1]), flush=True)
         if args.only != "monitor":
             command = [sys.executable, os.path.join(HERE, "asyncio_poller.py"), "--chambers", chambers_file,
                        "--every", "1", "--seconds", str(args.warmup + args.seconds + 2)]
-            results.append(run_one(args, work, fleet, chambers_file, "asyncio", command, None))
+            results.append(run_one(args, work, fleet, "asyncio", command, None))
             print(json.dumps(results[-1]), flush=True)
     finally:
         fleet.stop()

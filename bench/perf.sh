@@ -145,18 +145,16 @@ program=$work/program/quenta-ascii
 reference=$bin/minimal_window
 
 # ---- Helpers. ----
-# Starts a program under mapwait; sets $pid and $ms (from exec to mapped).
-start_mapped() {
-  "$bin/mapwait" -- "$@" >"$work/mapped" 2>>"$work/programs.err" || { echo "$1 did not map its window" >&2; exit 1; }
+# Starts a program under mapwait with its options $1 (none, or --painted);
+# sets $pid and $ms (from exec to mapped, or to the first frame painted).
+start_under_mapwait() {
+  local how=$1; shift
+  "$bin/mapwait" $how -- "$@" >"$work/mapped" 2>>"$work/programs.err" || { echo "$1 showed no window" >&2; exit 1; }
   read -r pid ms <"$work/mapped"
   started+=("$pid")
 }
-# As start_mapped, $ms from exec to the first frame painted after the map.
-start_painted() {
-  "$bin/mapwait" --painted -- "$@" >"$work/mapped" 2>>"$work/programs.err" || { echo "$1 painted no window" >&2; exit 1; }
-  read -r pid ms <"$work/mapped"
-  started+=("$pid")
-}
+start_mapped() { start_under_mapwait "" "$@"; }
+start_painted() { start_under_mapwait --painted "$@"; }
 rss_kib() { awk '/^VmRSS/ {print $2}' "/proc/$1/status"; }
 # CPU time of process $1 so far, in milliseconds: the scheduler's own sum
 # over the process's threads where the kernel shows it (to the nanosecond;
