@@ -104,18 +104,24 @@ struct CounterFamily {
 
 constexpr CounterFamily kCounters[] = {
     {"quenta_chamber_commands_total", "Commands written to the chamber.", &ChamberStats::commands},
-    {"quenta_chamber_answers_total", "Answers that began with their command's letter.",
-     &ChamberStats::answers},
+    {"quenta_chamber_answers_total", "Whole answers to their command.", &ChamberStats::answers},
     {"quenta_chamber_invalid_answers_total",
-     "Answers that did not begin with their command's letter.", &ChamberStats::invalid},
+     "Whole answers that were not answers to their command (letter, channel).", &ChamberStats::invalid},
+    {"quenta_chamber_incomplete_answers_total",
+     "Answers of which only a part came within the timeout (not decoded).", &ChamberStats::incomplete},
     {"quenta_chamber_timeouts_total", "Connections or answers that did not come within the timeout.",
      &ChamberStats::timeouts},
     {"quenta_chamber_refusals_total", "Connections that failed (refused, unreachable).",
      &ChamberStats::refusals},
-    {"quenta_chamber_closes_total", "Connections the chamber closed before answering.",
+    {"quenta_chamber_closes_total", "Connections the chamber closed before the answer was whole.",
      &ChamberStats::closes},
     {"quenta_chamber_reconnects_total", "Connection attempts after the first.",
      &ChamberStats::reconnects},
+    {"quenta_chamber_skipped_total", "Commands of polls that fell due but were not sent.",
+     &ChamberStats::skipped},
+    {"quenta_chamber_discarded_bytes_total",
+     "Bytes received that belonged to no answer (late, beyond an answer or its limit), thrown away.",
+     &ChamberStats::discardedBytes},
 };
 
 /* One gauge family of the kept numbers: those named name, or with
@@ -181,12 +187,37 @@ void ChamberStats::keep(const AnswerValues &values) {
   }
 }
 
+/* The length of the valid UTF-8 sequence at text[i] (n bytes left), 0 when
+ * there is none: a byte that starts no sequence, a sequence cut short,
+ * an overlong form, a surrogate or a code point beyond U+10FFFF. */
+static int Utf8Length(const unsigned char *text, size_t n) {
+  unsigned char c = text[0];
+  if (c < 0x80) return 1;
+  int length = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC2 ? 2 : 0;
+  if (length == 0 || c > 0xF4 || static_cast<size_t>(length) > n) return 0;
+  for (int k = 1; k < length; k++)
+    if ((text[k] & 0xC0) != 0x80) return 0;
+  if (length == 3 && ((c == 0xE0 && text[1] < 0xA0) || (c == 0xED && text[1] >= 0xA0))) return 0;
+  if (length == 4 && ((c == 0xF0 && text[1] < 0x90) || (c == 0xF4 && text[1] >= 0x90))) return 0;
+  return length;
+}
+
 void AppendLabelValue(const QByteArray &text, std::string &out) {
-  for (char c : text) {
+  const unsigned char *bytes = reinterpret_cast<const unsigned char *>(text.constData());
+  size_t n = static_cast<size_t>(text.size());
+  for (size_t i = 0; i < n;) {
+    int length = Utf8Length(bytes + i, n - i);
+    char c = static_cast<char>(bytes[i]);
+    if (length == 0) {  /* not UTF-8: U+FFFD in its place, so that the page stays readable */
+      out += "\xEF\xBF\xBD";
+      i++;
+      continue;
+    }
     if (c == '\\') out += "\\\\";
     else if (c == '"') out += "\\\"";
     else if (c == '\n') out += "\\n";
-    else out += c;
+    else out.append(text.constData() + i, static_cast<size_t>(length));
+    i += static_cast<size_t>(length);
   }
 }
 

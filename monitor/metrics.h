@@ -11,7 +11,8 @@
  *   quenta_chamber_last_answer_age_seconds since the last answer (absent before the first)
  *   quenta_chamber_round_trip_seconds      histogram, command written to answer complete
  *   quenta_chamber_commands_total, _answers_total, _invalid_answers_total,
- *   _timeouts_total, _refusals_total, _closes_total, _reconnects_total
+ *   _incomplete_answers_total, _timeouts_total, _refusals_total, _closes_total,
+ *   _reconnects_total, _skipped_total, _discarded_bytes_total
  *   quenta_monitor_poll_start_delay_seconds histogram, start of a poll after its due time
  *   quenta_monitor_csv_rows_total (rows synced to the disk),
  *   quenta_monitor_csv_write_errors_total, quenta_monitor_csv_syncs_total,
@@ -80,7 +81,7 @@ struct ChamberStats {
   bool up = false;
   int64_t lastAnswerNs = -1;  /* monotonic; -1 before the first answer */
   uint64_t commands = 0, answers = 0, invalid = 0, timeouts = 0, refusals = 0, closes = 0,
-           reconnects = 0;
+           incomplete = 0, reconnects = 0, skipped = 0, discardedBytes = 0;
   Histogram roundTrip;
   KeptValue kept[kKeptValuesMax];
   int keptCount = 0;
@@ -104,7 +105,8 @@ void RenderMetrics(const std::vector<ChamberStats> &chambers, const MonitorStats
                    int64_t nowNs, std::string &out);
 
 /* Appends text as a label value: backslash, double quote and line feed
- * escaped. */
+ * escaped; a byte that is not part of valid UTF-8 becomes U+FFFD, so that
+ * no chamber can make the page unreadable for Prometheus. */
 void AppendLabelValue(const QByteArray &text, std::string &out);
 
 class MetricsServerPrivate;

@@ -11,6 +11,8 @@
 #include <QRegularExpression>
 #include <cmath>
 
+#include "address.h"
+
 namespace monitor {
 
 namespace {
@@ -21,19 +23,6 @@ constexpr int kShownMax = 40;  /* characters of a bad text quoted in a message *
 QString Quoted(const QString &text) {
   if (text.size() <= kShownMax) return '"' + text + '"';
   return '"' + text.left(kShownMax) + "...\"";
-}
-
-/* A host name: labels of letters, digits and hyphens, 1 to 63 long, not
- * starting or ending with a hyphen; the last label not all digits (so
- * that "300.1.2.3" is no name). */
-bool IsHostName(const QString &text) {
-  static const QRegularExpression label(QStringLiteral("^[A-Za-z0-9]([A-Za-z0-9-]{0,61}[A-Za-z0-9])?$"));
-  static const QRegularExpression digits(QStringLiteral("^[0-9]+$"));
-  if (text.isEmpty() || text.size() > 253) return false;
-  const QStringList labels = text.split('.');
-  for (const QString &l : labels)
-    if (!label.match(l).hasMatch()) return false;
-  return !digits.match(labels.last()).hasMatch();
 }
 
 /* A TCP port from 1 to 65535 (0 too when allowZero). */
@@ -263,12 +252,17 @@ bool ParseChamberAddress(const QString &text, quint16 defaultPort, ChamberEntry 
     host = text.section(':', 0, 0);
     portOk = ParsePort(text.section(':', 1), false, &port);
   }
-  QHostAddress literal;
-  bool isLiteral = literal.setAddress(host);
-  if (!portOk || !(isLiteral || IsHostName(host)) || (text.startsWith('[') && !host.contains(':'))) {
+  const QByteArray hostText = host.toUtf8();
+  const char *why = "";
+  int kind = ParseHostText(hostText.constData(), &why);
+  bool bracketed = text.startsWith('[');
+  if (!portOk || kind == HOST_BAD || (bracketed && kind != HOST_IPV6)) {
     *error = Quoted(text) + " is not a chamber address (IP address or host name, optionally :PORT)";
+    if (portOk && kind == HOST_BAD) *error += QStringLiteral(": ") + why;
     return false;
   }
+  QHostAddress literal;
+  bool isLiteral = kind != HOST_NAME && literal.setAddress(host);
   out->host = isLiteral ? literal.toString() : host.toLower();
   out->port = port;
   return true;
@@ -300,7 +294,8 @@ bool ParseChambersText(const QByteArray &text, const QString &fileName, quint16 
                        QList<ChamberEntry> *out, QString *error) {
   static const QRegularExpression comment(QStringLiteral("(^|\\s)#.*$"));
   QStringList problems;
-  const QList<QByteArray> lines = text.split('\n');
+  /* A line ends at LF, CR LF or a lone CR (old Mac editors, some exports). */
+  const QList<QByteArray> lines = QByteArray(text).replace("\r\n", "\n").replace('\r', '\n').split('\n');
   for (int n = 0; n < lines.size(); n++) {
     QString line = QString::fromUtf8(lines[n]).remove(comment).trimmed();
     if (line.isEmpty()) continue;

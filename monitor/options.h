@@ -29,7 +29,8 @@ enum ExitCode {
   kExitUsage = 2,        /* bad option, address, command or chambers file */
   kExitUnreachable = 3,  /* send: no connection (refused, unreachable, timed out) */
   kExitTimeout = 4,      /* send: a command got no answer within the timeout */
-  kExitClosed = 5,       /* send: the chamber closed the connection before answering */
+  kExitClosed = 5,       /* send: the chamber closed the connection before the answer was whole */
+  kExitInvalid = 7,      /* send: an answer was not one to its command */
 };
 
 struct ChamberEntry {
@@ -83,10 +84,11 @@ struct Invocation {
  * chambers file named by --chambers. */
 bool ParseArguments(const QStringList &args, Invocation *out, QString *error);
 
-/* Reads "ADDRESS", "ADDRESS:PORT" or "[IPV6]:PORT": an IPv4 or IPv6
- * literal, or a host name of letters, digits, hyphens and dots whose last
- * label is not all digits. Returns true and fills host and port (port
- * defaults to defaultPort), or false with *error naming the text. */
+/* Reads "ADDRESS", "ADDRESS:PORT" or "[IPV6]:PORT": the address as
+ * address.h reads a host text (dotted decimal IPv4 without leading zeros,
+ * an IPv6 literal in brackets when a port follows, or a host name).
+ * Returns true and fills host and port (port defaults to defaultPort), or
+ * false with *error naming the text and what is wrong with it. */
 bool ParseChamberAddress(const QString &text, quint16 defaultPort, ChamberEntry *out,
                          QString *error);
 
@@ -95,7 +97,7 @@ bool ParseChamberAddress(const QString &text, quint16 defaultPort, ChamberEntry 
 bool CommandBytes(const QString &text, QByteArray *out, QString *error);
 
 /* Reads the chambers file text (UTF-8, with or without a byte order mark;
- * lines end in LF or CR LF): one chamber a line, "ADDRESS [NAME]", the
+ * lines end in LF, CR LF or CR): one chamber a line, "ADDRESS [NAME]", the
  * name being the rest of the line; blank lines and everything from a "#"
  * that starts a word are ignored. fileName only labels messages.
  * Appends to *out and returns true, or returns false with *error listing

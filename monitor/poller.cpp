@@ -2,12 +2,15 @@
  * poller.cpp -- the chambers' connections and polls on the event loop (see
  * poller.h).
  *
- * Each chamber moves between four links: Down (no connection), Connecting,
- * Ready (connected, nothing asked) and Waiting (a command written, its
- * answer not yet complete). Every event of a chamber (its wake-up time,
- * or a signal of its socket) ends in rearm(), which asks the schedule for
- * the next time that matters to it. Sockets are only ever aborted or
- * reconnected from a wake-up, never from inside one of their own signals.
+ * Each chamber's connection is Down, Connecting or Ready; on a Ready one
+ * the answer frame (answer_frame.h) says whether an answer is awaited, the
+ * tail of an overlong one is being thrown away, or nothing is asked. A
+ * poll walks its commands with advance(), which writes the next one once
+ * the connection is ready and the frame idle. Every event of a chamber (its
+ * wake-up time, or a signal of its socket) ends in rearm(), which asks the
+ * schedule for the next time that matters to it. Sockets are only ever
+ * aborted or reconnected from a wake-up, never from inside one of their
+ * own signals.
  */
 #include "poller.h"
 
@@ -23,8 +26,13 @@ constexpr int64_t kBackoffFirstNs = 1000 * kNsPerMs;
 constexpr int64_t kBackoffMaxNs = 60000 * kNsPerMs;
 constexpr int64_t kNever = std::numeric_limits<int64_t>::max();
 constexpr qint64 kSocketBufferBytes = 8192;  /* Qt's read buffer per chamber */
+constexpr qint64 kReadChunk = 4096;
 
 QString Seconds(int64_t ns) { return QString::number(static_cast<double>(ns) / 1e9); }
+
+/* The wall-clock time (ms since 1970) of the monotonic time atNs, nowNs
+ * being the monotonic time now. */
+int64_t WallAt(int64_t atNs, int64_t nowNs) { return WallMs() - (nowNs - atNs) / kNsPerMs; }
 
 }  // namespace
 
@@ -45,6 +53,7 @@ Poller::Poller(const QList<ChamberEntry> &chambers, const PollSettings &settings
     c->entry = chambers[i];
     c->literal.setAddress(c->entry.host);
     c->backoffNs = kBackoffFirstNs;
+    FrameInit(&c->frame, gapNs_, timeoutNs_);
     c->socket = new QTcpSocket(this);
     c->socket->setReadBufferSize(kSocketBufferBytes);
     connect(c->socket, &QTcpSocket::connected, this, [this, i] { connected(i); });
@@ -61,10 +70,13 @@ Poller::~Poller() = default;
 
 void Poller::start() {
   int64_t now = NowNs();
-  for (size_t i = 0; i < chambers_.size(); i++) {
-    chambers_[i]->pollDue = now + PollOffsetNs(static_cast<int>(i), static_cast<int>(chambers_.size()), everyNs_);
-    rearm(static_cast<int>(i));
+  int count = static_cast<int>(chambers_.size());
+  for (int i = 0; i < count; i++) {
+    chambers_[static_cast<size_t>(i)]->pollDue = now + PollOffsetNs(i, count, everyNs_);
+    if (settings_.once) startPoll(i, now);
+    rearm(i);
   }
+  if (settings_.once) stop();
 }
 
 void Poller::stop() {
@@ -77,35 +89,36 @@ int Poller::chambersUp() const {
                                         [](const ChamberStats &s) { return s.up; }));
 }
 
+QString Poller::commandText(int i) const {
+  return QString::fromLatin1(settings_.commands[chambers_[static_cast<size_t>(i)]->command]);
+}
+
 /* The chamber's time has come: a deadline, the end of an answer's quiet
- * gap, a connection attempt within a poll, or the next poll. */
+ * gap or of a drain, a connection attempt within a poll, or the next poll. */
 void Poller::wake(int i, int64_t now) {
   Chamber &c = *chambers_[static_cast<size_t>(i)];
-  if (c.link == Link::Connecting && now >= c.deadline) {
+  if (c.link == Link::Connecting && now >= c.connectDeadline) {
     fail(i, kTimeout, "no connection within " + Seconds(timeoutNs_) + " s", true);
-  } else if (c.link == Link::Waiting && c.length > 0 &&
-             (now >= c.lastByteNs + gapNs_ || now >= c.deadline)) {
-    completeAnswer(i);
-  } else if (c.link == Link::Waiting && now >= c.deadline) {
-    QString command = QString::fromLatin1(settings_.commands[c.command]);
-    fail(i, kTimeout, "no answer to \"" + command + "\" within " + Seconds(timeoutNs_) + " s", true);
-  } else if (c.command >= 0 && c.link == Link::Down && now >= c.nextConnectNs) {
-    connectChamber(i, now);
+  } else if (c.link == Link::Ready) {
+    frameEnded(i, FrameWake(&c.frame, now));
   }
+  if (c.command >= 0) advance(i, now);
   if (!stopping_ && now >= c.pollDue) startPoll(i, now);
   rearm(i);
 }
 
-/* Begins the poll that is due: sends, connects, or records it skipped. */
+/* Begins the poll that is due, after the results of any poll due before
+ * it that the loop came too late for; records it skipped where the
+ * chamber is busy or waits to be connected again. */
 void Poller::startPoll(int i, int64_t now) {
   Chamber &c = *chambers_[static_cast<size_t>(i)];
-  int64_t due = c.pollDue;
-  do c.pollDue += everyNs_;
-  while (c.pollDue <= now);
-  int64_t wallMs = WallMs();
+  skipMissed(i, now);
+  int64_t due = std::min(c.pollDue, now);
+  c.pollDue = settings_.once ? kNever : due + everyNs_;
+  int64_t wallMs = WallAt(due, now);
   bool down = c.link == Link::Down && now < c.nextConnectNs;
   if (c.command >= 0 || down) {
-    for (int k = 0; k < settings_.commands.size(); k++) record(i, k, kSkipped, wallMs, -1, nullptr);
+    for (int k = 0; k < settings_.commands.size(); k++) record(i, k, kSkipped, wallMs);
     return;
   }
   startDelay_.add(static_cast<double>(now - due) / 1e9);
@@ -114,16 +127,38 @@ void Poller::startPoll(int i, int64_t now) {
   c.pollStartNs = due;
   c.command = 0;
   inFlight_++;
-  if (c.link == Link::Ready) sendCommand(i);
-  else connectChamber(i, now);
+  advance(i, now);
+}
+
+/* Records as skipped, at its due time, every poll that fell due before the
+ * latest one due at now: the loop did not run in time for them. */
+void Poller::skipMissed(int i, int64_t now) {
+  Chamber &c = *chambers_[static_cast<size_t>(i)];
+  if (settings_.once) return;
+  while (c.pollDue + everyNs_ <= now) {
+    int64_t wallMs = WallAt(c.pollDue, now);
+    for (int k = 0; k < settings_.commands.size(); k++) record(i, k, kSkipped, wallMs);
+    c.pollDue += everyNs_;
+  }
+}
+
+/* Moves the poll in flight on: connects when there is no connection and
+ * the wait before the next attempt is over, writes the next command when
+ * the connection is ready and nothing is awaited on it. */
+void Poller::advance(int i, int64_t now) {
+  Chamber &c = *chambers_[static_cast<size_t>(i)];
+  if (c.command < 0) return;
+  if (c.link == Link::Down && now >= c.nextConnectNs) connectChamber(i, now);
+  else if (c.link == Link::Ready && c.frame.state == FRAME_IDLE) sendCommand(i);
 }
 
 void Poller::connectChamber(int i, int64_t now) {
   Chamber &c = *chambers_[static_cast<size_t>(i)];
   ChamberStats &s = stats_[static_cast<size_t>(i)];
   c.socket->abort();
+  FrameClose(&c.frame);
   c.link = Link::Connecting;
-  c.deadline = now + timeoutNs_;
+  c.connectDeadline = now + timeoutNs_;
   if (c.tried) s.reconnects++;
   c.tried = true;
   c.answeredOnLink = false;
@@ -136,7 +171,7 @@ void Poller::connected(int i) {
   if (c.link != Link::Connecting) return;
   c.socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
   c.link = Link::Ready;
-  sendCommand(i);
+  advance(i, NowNs());
   rearm(i);
 }
 
@@ -145,87 +180,108 @@ void Poller::connected(int i) {
 void Poller::sendCommand(int i) {
   Chamber &c = *chambers_[static_cast<size_t>(i)];
   const QByteArray &command = settings_.commands[c.command];
-  c.length = 0;
-  c.link = Link::Waiting;
   c.reused = c.answeredOnLink;
-  c.sentNs = NowNs();
+  c.written = true;
   c.sentWallMs = WallMs();
-  c.deadline = c.sentNs + timeoutNs_;
+  FrameBegin(&c.frame, command.constData(), static_cast<size_t>(command.size()), NowNs());
   stats_[static_cast<size_t>(i)].commands++;
   c.socket->write(command);
   c.socket->flush();
 }
 
-/* Takes what arrived into the answer, or throws it away when nothing was
- * asked; completes the answer when its length says it is whole. */
+/* Feeds everything that arrived to the frame, then acts on the end of the
+ * answer if the bytes brought it. Reading all of it first means that bytes
+ * behind a complete answer are thrown away before the next command is
+ * written, never taken for its answer. */
 void Poller::readAnswer(int i) {
   Chamber &c = *chambers_[static_cast<size_t>(i)];
-  if (c.link != Link::Waiting) {
-    c.socket->skip(c.socket->bytesAvailable());
-    return;
+  char chunk[kReadChunk];
+  int end = FRAME_OPEN;
+  qint64 n;
+  while ((n = c.socket->read(chunk, sizeof chunk)) > 0) {
+    int fed = FrameFeed(&c.frame, chunk, static_cast<size_t>(n), NowNs());
+    if (fed != FRAME_OPEN) end = fed;
   }
-  qint64 n = c.socket->read(c.answer + c.length, static_cast<qint64>(kAnswerMax - c.length));
-  if (n > 0 && c.length == 0) n = static_cast<qint64>(DropLineEnds(c.answer, static_cast<size_t>(n)));
-  if (n > 0) {
-    c.length += static_cast<size_t>(n);
-    c.lastByteNs = NowNs();
+  stats_[static_cast<size_t>(i)].discardedBytes = c.frame.discarded;
+  if (end != FRAME_OPEN) {
+    frameEnded(i, end);
+    if (c.socket->state() == QAbstractSocket::ConnectedState) advance(i, NowNs());
   }
-  const QByteArray &command = settings_.commands[c.command];
-  if (AnswerComplete(command.constData(), static_cast<size_t>(command.size()), c.answer, c.length))
-    completeAnswer(i);
   rearm(i);
 }
 
 /* The socket reported an error or the end of the connection. */
 void Poller::socketFailed(int i) {
   Chamber &c = *chambers_[static_cast<size_t>(i)];
-  switch (c.link) {
-    case Link::Down:
-      return;
-    case Link::Connecting:
-      fail(i, c.socket->error() == QAbstractSocket::SocketTimeoutError ? kTimeout : kRefused,
-           c.socket->errorString(), false);
-      break;
-    case Link::Ready:
-      c.link = Link::Down;  /* closed between commands: the next poll connects again */
-      break;
-    case Link::Waiting:
-      if (c.socket->bytesAvailable() > 0) {
-        readAnswer(i);
-        if (c.link != Link::Waiting) break;
-      }
-      if (c.length > 0) {
-        c.link = Link::Down;  /* the close ends the answer */
-        completeAnswer(i);
-      } else if (c.reused) {
-        /* A chamber that closes after each answer may have closed this
-         * connection before the command reached it: send it once more on
-         * a new one, at once. */
-        c.link = Link::Down;
-        c.nextConnectNs = 0;
-      } else {
-        fail(i, kClosed, "the chamber closed the connection before answering", false);
-      }
-      break;
+  if (c.link == Link::Down) return;
+  if (c.link == Link::Connecting) {
+    fail(i, c.socket->error() == QAbstractSocket::SocketTimeoutError ? kTimeout : kRefused,
+         c.socket->errorString(), false);
+    rearm(i);
+    return;
+  }
+  if (c.socket->bytesAvailable() > 0) readAnswer(i);
+  if (c.link != Link::Ready) return;
+  c.link = Link::Down;  /* the next command connects again */
+  int end = FrameClose(&c.frame);
+  if (end == FRAME_CLOSED && c.frame.length == 0 && c.reused) {
+    /* A chamber that closes after each answer may have closed this
+     * connection before the command reached it: send it once more on a
+     * new one, at once. */
+    c.nextConnectNs = 0;
+    c.written = false;
+    stats_[static_cast<size_t>(i)].commands--;
+  } else {
+    frameEnded(i, end);
   }
   rearm(i);
 }
 
-/* Records the complete answer, keeps its values, and goes on with the
- * poll's next command. */
+/* Acts on how the frame ended (answer_frame.h). */
+void Poller::frameEnded(int i, int end) {
+  Chamber &c = *chambers_[static_cast<size_t>(i)];
+  const QString command = c.command >= 0 ? commandText(i) : QString();
+  switch (end) {
+    case FRAME_ANSWER:
+      completeAnswer(i);
+      break;
+    case FRAME_INCOMPLETE:
+      fail(i, kIncomplete, "only " + QString::number(c.frame.length) + " bytes of the answer to \"" +
+                               command + "\" within " + Seconds(timeoutNs_) + " s", true);
+      break;
+    case FRAME_TIMEOUT:
+      fail(i, kTimeout, "no answer to \"" + command + "\" within " + Seconds(timeoutNs_) + " s", true);
+      break;
+    case FRAME_CLOSED:
+      fail(i, kClosed, c.frame.length > 0 ? "the chamber closed the connection in the middle of an answer"
+                                          : "the chamber closed the connection before answering", false);
+      break;
+    case FRAME_FLOOD:
+      c.socket->abort();  /* it does not stop sending: the next command connects again */
+      c.link = Link::Down;
+      c.nextConnectNs = 0;
+      break;
+    default:
+      break;
+  }
+}
+
+/* Records the answer that ended whole, keeps its values if it is one to
+ * the command, and goes on with the poll's next command. */
 void Poller::completeAnswer(int i) {
   Chamber &c = *chambers_[static_cast<size_t>(i)];
   ChamberStats &s = stats_[static_cast<size_t>(i)];
   const QByteArray &command = settings_.commands[c.command];
-  c.answer[c.length] = 0;
-  bool valid = c.answer[0] == command[0];
-  int64_t roundTrip = c.lastByteNs - c.sentNs;
+  const AnswerFrame &f = c.frame;
+  const size_t commandLength = static_cast<size_t>(command.size());
+  bool valid = AnswerFits(command.constData(), commandLength, f.bytes, f.length) != 0;
+  int64_t roundTrip = f.lastByteNs - f.sentNs;
   AnswerValues values;
   if (valid) {
-    DecodeAnswerBody(command.constData(), static_cast<size_t>(command.size()), c.answer, c.length, &values);
+    DecodeAnswerBody(command.constData(), commandLength, f.bytes, f.length, &values);
     s.answers++;
     s.roundTrip.add(static_cast<double>(roundTrip) / 1e9);
-    s.lastAnswerNs = c.lastByteNs;
+    s.lastAnswerNs = f.lastByteNs;
     s.keep(values);
     roundTrips_.add(roundTrip);
     c.backoffNs = kBackoffFirstNs;
@@ -233,12 +289,12 @@ void Poller::completeAnswer(int i) {
   } else {
     s.invalid++;
   }
-  if (c.link == Link::Waiting) c.link = Link::Ready;
   c.answeredOnLink = true;
-  record(i, c.command, valid ? kAnswered : kInvalid, c.sentWallMs, roundTrip, valid ? &values : nullptr);
-  setUp(i, valid, valid ? QString() : "the answer to \"" + QString::fromLatin1(command) +
-                                          "\" does not begin with its letter");
-  nextCommand(i);
+  QString why = valid ? QString() : "the answer to \"" + commandText(i) + "\" is not one to it";
+  record(i, c.command, valid ? kAnswered : kInvalid, c.sentWallMs, why, valid ? &values : nullptr);
+  setUp(i, valid, why);
+  c.written = false;
+  if (++c.command >= settings_.commands.size()) endPoll(i);
 }
 
 /* Ends the command in flight with outcome, skips the rest of the poll,
@@ -250,40 +306,37 @@ void Poller::fail(int i, Outcome outcome, const QString &why, bool closeNow) {
   if (outcome == kTimeout) s.timeouts++;
   else if (outcome == kRefused) s.refusals++;
   else if (outcome == kClosed) s.closes++;
-  int64_t wallMs = c.link == Link::Waiting ? c.sentWallMs : c.pollWallMs;
-  c.length = 0;
-  record(i, c.command, outcome, wallMs, -1, nullptr);
-  for (int k = c.command + 1; k < settings_.commands.size(); k++) record(i, k, kSkipped, wallMs, -1, nullptr);
+  else if (outcome == kIncomplete) s.incomplete++;
+  int64_t wallMs = c.written ? c.sentWallMs : c.pollWallMs;
+  record(i, c.command, outcome, wallMs, why);
+  for (int k = c.command + 1; k < settings_.commands.size(); k++) record(i, k, kSkipped, wallMs);
   c.link = Link::Down;
   if (closeNow) c.socket->abort();
+  FrameClose(&c.frame);
   c.nextConnectNs = c.pollStartNs + c.backoffNs;  /* on the polls' grid, so that a poll falls on it */
   c.backoffNs = std::min(c.backoffNs * 2, kBackoffMaxNs);
-  c.command = -1;
-  inFlight_--;
+  c.written = false;
   setUp(i, false, why);
+  endPoll(i);
+}
+
+/* The poll in flight has a result for each of its commands. */
+void Poller::endPoll(int i) {
+  chambers_[static_cast<size_t>(i)]->command = -1;
+  inFlight_--;
   checkStopped();
 }
 
-/* Sends the poll's next command, or waits for a connection to send it on
- * (the chamber closed after its answer), or ends the poll. */
-void Poller::nextCommand(int i) {
-  Chamber &c = *chambers_[static_cast<size_t>(i)];
-  c.command++;
-  if (c.command >= settings_.commands.size()) {
-    c.command = -1;
-    inFlight_--;
-    checkStopped();
-  } else if (c.link == Link::Ready) {
-    sendCommand(i);
-  }
-}
-
-void Poller::record(int i, int command, Outcome outcome, int64_t wallMs, int64_t roundTripNs,
+/* Hands the result of command of chamber i to onResult; the answer is
+ * the frame's where the outcome has one. */
+void Poller::record(int i, int command, Outcome outcome, int64_t wallMs, const QString &why,
                     const AnswerValues *values) {
+  ChamberStats &s = stats_[static_cast<size_t>(i)];
+  if (outcome == kSkipped) s.skipped++;
   if (!onResult) return;
   const Chamber &c = *chambers_[static_cast<size_t>(i)];
-  const ChamberStats &s = stats_[static_cast<size_t>(i)];
   const QByteArray &bytes = settings_.commands[command];
+  const QByteArray reason = why.toUtf8();
   CommandResult r;
   r.wallMs = wallMs;
   r.chamber = s.name.constData();
@@ -291,11 +344,13 @@ void Poller::record(int i, int command, Outcome outcome, int64_t wallMs, int64_t
   r.command = bytes.constData();
   r.commandLength = static_cast<size_t>(bytes.size());
   r.outcome = outcome;
-  r.roundTripNs = roundTripNs;
-  if (outcome == kAnswered || outcome == kInvalid) {
-    r.answer = c.answer;
-    r.answerLength = c.length;
+  r.reason = reason.constData();
+  r.sent = outcome != kSkipped && command == c.command && c.written;
+  if (outcome == kAnswered || outcome == kInvalid || outcome == kIncomplete || outcome == kClosed) {
+    r.answer = c.frame.bytes;
+    r.answerLength = c.frame.length;
   }
+  if (outcome == kAnswered || outcome == kInvalid) r.roundTripNs = c.frame.lastByteNs - c.frame.sentNs;
   r.values = values;
   onResult(r);
 }
@@ -312,8 +367,8 @@ void Poller::setUp(int i, bool up, const QString &why) {
 void Poller::rearm(int i) {
   const Chamber &c = *chambers_[static_cast<size_t>(i)];
   int64_t next = stopping_ ? kNever : c.pollDue;
-  if (c.link == Link::Connecting || c.link == Link::Waiting) next = std::min(next, c.deadline);
-  if (c.link == Link::Waiting && c.length > 0) next = std::min(next, c.lastByteNs + gapNs_);
+  if (c.link == Link::Connecting) next = std::min(next, c.connectDeadline);
+  if (c.link == Link::Ready) next = std::min(next, FrameWakeAt(&c.frame));
   if (c.command >= 0 && c.link == Link::Down) next = std::min(next, c.nextConnectNs);
   if (next != kNever) schedule_.wake(i, next);
 }

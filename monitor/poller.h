@@ -5,13 +5,20 @@
  * talking garbage only ever costs its own polls.
  *
  * Each chamber is polled every interval, the chambers spread evenly over
- * it in steps of 10 ms (PollOffsetNs). A poll writes the commands one after the other on the chamber's
- * connection, each when the previous one's answer is complete (see
- * answer_end.h), and ends in one result per command. Every wait is bounded
- * by the timeout: a connection that does not come, an answer that does not
- * come. After a failure the connection is closed and the next attempt
- * waits 1 s, doubling to at most 60 s, until an answer resets it; polls
- * due meanwhile end as "skipped" results, so that the record has no gap.
+ * it in steps of 10 ms (PollOffsetNs). A poll writes the commands one
+ * after the other on the chamber's connection, each when the previous
+ * one's answer has ended (answer_frame.h), and ends in one result per
+ * command. Every wait is bounded by the timeout: a connection that does
+ * not come, an answer that does not come or does not come whole. After a
+ * failure the connection is closed and the next attempt waits 1 s,
+ * doubling to at most 60 s, until an answer resets it. Every poll that
+ * falls due has its results: polls due while the chamber waits to be
+ * connected again or its previous poll is still in flight, and polls the
+ * monitor itself was too late for (stopped, starved of the processor), end
+ * as "skipped" at their due time, so that the record has no gap.
+ *
+ * With PollSettings::once the poller polls each chamber once, at once,
+ * and stops: the one-shot send is such a run.
  */
 #ifndef QUENTA_MONITOR_POLLER_H
 #define QUENTA_MONITOR_POLLER_H
@@ -23,7 +30,7 @@
 #include <memory>
 #include <vector>
 
-#include "answer_end.h"
+#include "answer_frame.h"
 #include "metrics.h"
 #include "options.h"
 #include "rows.h"
@@ -46,6 +53,7 @@ struct PollSettings {
   int everyMs = 5000;
   int timeoutMs = 2000;
   int gapMs = 200;
+  bool once = false;  /* one poll per chamber, then stop */
 };
 
 class Poller : public QObject {
@@ -72,7 +80,7 @@ class Poller : public QObject {
   int chambersUp() const;
 
  private:
-  enum class Link { Down, Connecting, Ready, Waiting };
+  enum class Link { Down, Connecting, Ready };
 
   struct Chamber {
     ChamberEntry entry;
@@ -83,34 +91,37 @@ class Poller : public QObject {
     int64_t pollStartNs = 0;          /* due time of the poll in flight */
     int64_t pollWallMs = 0;
     int command = -1;                 /* command in flight, -1 between polls */
-    int64_t sentNs = 0, sentWallMs = 0;
-    int64_t deadline = 0;             /* of the connection or the answer */
-    int64_t lastByteNs = 0;
-    size_t length = 0;
-    char answer[kAnswerMax + 1];
+    int64_t sentWallMs = 0;
+    int64_t connectDeadline = 0;
     int64_t nextConnectNs = 0;
     int64_t backoffNs = 0;
     bool tried = false;               /* a connection was attempted before */
     bool answeredOnLink = false;      /* the connection carried an answer already */
     bool reused = false;              /* the command in flight went on such a connection */
+    bool written = false;             /* the command in flight was written */
     int known = -1;                   /* -1 not yet, 0 down, 1 up */
+    AnswerFrame frame;                /* the answer in flight, and the bytes thrown away */
   };
 
   void wake(int i, int64_t now);
   void startPoll(int i, int64_t now);
+  void skipMissed(int i, int64_t now);
+  void advance(int i, int64_t now);
   void connectChamber(int i, int64_t now);
   void sendCommand(int i);
   void readAnswer(int i);
   void connected(int i);
   void socketFailed(int i);
+  void frameEnded(int i, int end);
   void completeAnswer(int i);
   void fail(int i, Outcome outcome, const QString &why, bool closeNow);
-  void nextCommand(int i);
-  void record(int i, int command, Outcome outcome, int64_t wallMs, int64_t roundTripNs,
-              const AnswerValues *values);
+  void endPoll(int i);
+  void record(int i, int command, Outcome outcome, int64_t wallMs, const QString &why = QString(),
+              const AnswerValues *values = nullptr);
   void setUp(int i, bool up, const QString &why);
   void rearm(int i);
   void checkStopped();
+  QString commandText(int i) const;
 
   PollSettings settings_;
   int64_t everyNs_, timeoutNs_, gapNs_;

@@ -70,6 +70,7 @@ const char *OutcomeName(Outcome outcome) {
     case kTimeout: return "timeout";
     case kRefused: return "refused";
     case kClosed: return "closed";
+    case kIncomplete: return "incomplete";
     case kSkipped: return "skipped";
   }
   return "skipped";

@@ -28,17 +28,20 @@
 namespace monitor {
 
 enum Outcome {
-  kAnswered,  /* an answer came, beginning with the command's letter */
-  kInvalid,   /* bytes came, but not beginning with the command's letter */
-  kTimeout,   /* no connection or no answer within the timeout */
-  kRefused,   /* the connection could not be made */
-  kClosed,    /* the chamber closed the connection before answering */
+  kAnswered,    /* a whole answer came, one to the command (AnswerFits) */
+  kInvalid,     /* a whole answer came, but not one to the command */
+  kTimeout,     /* no connection or no byte of an answer within the timeout */
+  kRefused,     /* the connection could not be made */
+  kClosed,      /* the chamber closed the connection before the answer was
+                   whole (the bytes that came are recorded) */
+  kIncomplete,  /* the timeout came with part of an answer (recorded) */
   kSkipped,   /* not sent: the chamber is down until its next attempt, the
                  previous poll is still waiting, or an earlier command of
                  this poll failed */
 };
 
-/* "answered", "invalid", "timeout", "refused", "closed" or "skipped". */
+/* "answered", "invalid", "timeout", "refused", "closed", "incomplete" or
+ * "skipped". */
 const char *OutcomeName(Outcome outcome);
 
 struct CommandResult {
@@ -52,6 +55,8 @@ struct CommandResult {
   const char *answer = "";        /* what came, any bytes */
   size_t answerLength = 0;
   const AnswerValues *values = nullptr;  /* decoded values of an answered command */
+  bool sent = false;              /* the command was written */
+  const char *reason = "";        /* why it failed, in English; "" when it did not */
 };
 
 /* The header line, with its "\n". */

@@ -1,42 +1,68 @@
 /*
- * send.cpp -- the one-shot form (see send.h). It waits with the socket's
- * blocking calls: there is one chamber and nothing else to serve. The
- * output forms: hex, raw and interpreted are the test program's display
- * modes, in the language asked for, printed in the locale's encoding;
- * json is one object a line (UTF-8) with the decoded values.
+ * send.cpp -- the one-shot form (see send.h): a poller of one chamber,
+ * polled once, and the printing of its results. The output forms: hex
+ * (every byte), raw (the bytes, control bytes escaped so that an answer
+ * stays one line) and interpreted (the test program's sentence of the
+ * answer), in the language asked for and the locale's encoding; json is
+ * one object a line (UTF-8) with the outcome and the decoded values.
  */
 #include "send.h"
 
 #include <stdio.h>
 
+#include <QCoreApplication>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QTcpSocket>
-#include <cstring>
 
-#include "answer_end.h"
+#include "answer_frame.h"
 #include "display.h"
+#include "poller.h"
 #include "rows.h"
-#include "clock.h"
 #include "values.h"
 
 namespace monitor {
 
 namespace {
 
-struct Answer {
-  char bytes[kAnswerMax + 1];
-  size_t length = 0;
-  int64_t roundTripNs = 0;
-};
+/* The bytes with each control byte (0x00 to 0x1F, 0x7F to 0x9F) written as
+ * "\xNN" and the backslash as "\\"; every other byte as it is (Latin-1). */
+QByteArray EscapeControls(const char *bytes, size_t length) {
+  QByteArray out;
+  for (size_t i = 0; i < length; i++) {
+    unsigned char u = static_cast<unsigned char>(bytes[i]);
+    if (u == '\\') out += "\\\\";
+    else if (u < 0x20 || (u >= 0x7F && u < 0xA0)) out += "\\x" + QByteArray::number(u, 16).rightJustified(2, '0');
+    else out += static_cast<char>(u);
+  }
+  return out;
+}
 
-/* The decoded values of answer a to command as a JSON array of {"name",
- * "channel", "number" or "text"}. */
-QJsonArray ValuesJson(const QByteArray &command, Answer *a) {
-  AnswerValues values;
+/* Every byte as "0x%02X " (the test program's hex mode, without its limit). */
+QByteArray Hex(const char *bytes, size_t length) {
+  QByteArray out;
+  char group[8];
+  for (size_t i = 0; i < length; i++) {
+    snprintf(group, sizeof group, "0x%02X ", static_cast<unsigned char>(bytes[i]));
+    out += group;
+  }
+  return out;
+}
+
+/* The test program's sentence of the answer's body, control bytes escaped. */
+QByteArray Sentence(const CommandResult &r, bool english) {
+  char body[ANSWER_MAX + 1];
+  char line[DISPLAY_LINE_SIZE] = "";
+  size_t end = AnswerBodyLength(r.command, r.commandLength, r.answer, r.answerLength);
+  memcpy(body, r.answer, end);
+  body[end] = 0;
+  DescribeAnswerIn(body, line, DISPLAY_INTERPRETED, english ? 1 : 0);
+  return EscapeControls(line, strlen(line));
+}
+
+/* The decoded values as a JSON array of {"name", "channel", "number" or "text"}. */
+QJsonArray ValuesJson(const AnswerValues &values) {
   QJsonArray list;
-  DecodeAnswerBody(command.constData(), static_cast<size_t>(command.size()), a->bytes, a->length, &values);
   for (int i = 0; i < values.count && i < ANSWER_VALUES_MAX; i++) {
     const AnswerValue &v = values.value[i];
     QJsonObject one{{"name", QString::fromLatin1(v.name ? v.name : "")}};
@@ -48,90 +74,85 @@ QJsonArray ValuesJson(const QByteArray &command, Answer *a) {
   return list;
 }
 
-/* Prints one result line: the answer in the form asked for, or, in json,
- * the outcome too (answer null when none came). The interpreted sentence,
- * like the values, is that of the answer's body (see AnswerBody). */
-void Print(const SendOptions &o, const QByteArray &command, Outcome outcome, Answer *a) {
-  if (o.form == SendForm::Json) {
-    QJsonObject line{{"command", QString::fromLatin1(command)}, {"outcome", OutcomeName(outcome)}};
-    line["answer"] = a ? QJsonValue(QString::fromLatin1(a->bytes, static_cast<qsizetype>(a->length)))
-                       : QJsonValue();
-    if (a) line["round_trip_seconds"] = static_cast<double>(a->roundTripNs) / 1e9;
-    if (a && outcome == kAnswered) line["values"] = ValuesJson(command, a);
-    fputs(QJsonDocument(line).toJson(QJsonDocument::Compact).constData(), stdout);
-    fputc('\n', stdout);
-  } else if (a) {
-    static const int kModes[] = {DISPLAY_HEX, DISPLAY_RAW, DISPLAY_INTERPRETED};
-    char copy[kAnswerMax + 1];
-    char line[DISPLAY_LINE_SIZE] = "";
-    size_t shown = a->length;
-    if (o.form == SendForm::Interpreted)
-      shown = AnswerBody(command.constData(), static_cast<size_t>(command.size()), a->bytes, a->length);
-    memcpy(copy, a->bytes, shown);
-    copy[shown] = 0;
-    DescribeAnswerIn(copy, line, kModes[static_cast<int>(o.form)], o.english ? 1 : 0);
-    fprintf(stdout, "%s\n", QString::fromLatin1(line).toLocal8Bit().constData());
-  }
+/* The json line of a result: command, outcome, answer (null without
+ * bytes), round trip and values of an answer. */
+QByteArray JsonLine(const CommandResult &r) {
+  QJsonObject line{{"command", QString::fromLatin1(r.command, static_cast<qsizetype>(r.commandLength))},
+                   {"outcome", OutcomeName(r.outcome)}};
+  bool bytes = r.answerLength > 0 || r.outcome == kAnswered || r.outcome == kInvalid;
+  line["answer"] = bytes ? QJsonValue(QString::fromLatin1(r.answer, static_cast<qsizetype>(r.answerLength)))
+                         : QJsonValue();
+  if (r.roundTripNs >= 0) line["round_trip_seconds"] = static_cast<double>(r.roundTripNs) / 1e9;
+  if (r.values) line["values"] = ValuesJson(*r.values);
+  return QJsonDocument(line).toJson(QJsonDocument::Compact);
+}
+
+/* Prints one result: in json every result but a skipped one; in the other
+ * forms every answer that ended whole. */
+void Print(const SendOptions &o, const CommandResult &r) {
+  QByteArray text;
+  bool whole = r.outcome == kAnswered || r.outcome == kInvalid;
+  if (o.form == SendForm::Json) text = JsonLine(r);
+  else if (!whole) return;
+  else if (o.form == SendForm::Hex) text = Hex(r.answer, r.answerLength);
+  else if (o.form == SendForm::Raw) text = EscapeControls(r.answer, r.answerLength);
+  else text = Sentence(r, o.english);
+  if (o.form != SendForm::Json) text = QString::fromLatin1(text).toLocal8Bit();
+  fwrite(text.constData(), 1, static_cast<size_t>(text.size()), stdout);
+  fputc('\n', stdout);
   fflush(stdout);
 }
 
-/* Waits for the answer to the command just written. Returns kAnswered (or
- * kInvalid: not beginning with the command's letter), kTimeout or kClosed. */
-Outcome Receive(QTcpSocket &socket, const SendOptions &o, const QByteArray &command, int64_t sentNs,
-                Answer *a) {
-  const int64_t deadline = sentNs + o.timeoutMs * kNsPerMs;
-  int64_t lastByte = 0;
-  a->length = 0;
-  for (;;) {
-    qint64 n = socket.read(a->bytes + a->length, static_cast<qint64>(kAnswerMax - a->length));
-    if (n > 0 && a->length == 0) n = static_cast<qint64>(DropLineEnds(a->bytes, static_cast<size_t>(n)));
-    if (n > 0) {
-      a->length += static_cast<size_t>(n);
-      lastByte = NowNs();
-    }
-    bool whole = AnswerComplete(command.constData(), static_cast<size_t>(command.size()), a->bytes, a->length);
-    int64_t until = a->length > 0 ? std::min(deadline, lastByte + o.gapMs * kNsPerMs) : deadline;
-    int64_t now = NowNs();
-    bool open = socket.state() == QAbstractSocket::ConnectedState;
-    if (whole || (a->length > 0 && (now >= until || !open))) break;
-    if (!open) return kClosed;
-    if (now >= deadline) return kTimeout;
-    socket.waitForReadyRead(static_cast<int>((until - now + kNsPerMs - 1) / kNsPerMs));
+/* The exit code of a result that ended the poll early, with its message. */
+int Failure(const SendOptions &o, const CommandResult &r) {
+  QByteArray where = o.chamber.address().toUtf8();
+  QByteArray command = QString::fromLatin1(r.command, static_cast<qsizetype>(r.commandLength)).toLocal8Bit();
+  if (!r.sent) {
+    bool late = r.outcome == kTimeout;
+    fprintf(stderr, "quenta-monitor: cannot connect to %s: %s\n", where.constData(),
+            late ? "no connection within the timeout" : r.reason);
+    return kExitUnreachable;
   }
-  a->bytes[a->length] = 0;
-  a->roundTripNs = lastByte - sentNs;
-  return a->bytes[0] == command[0] ? kAnswered : kInvalid;
+  if (r.outcome == kClosed) {
+    fprintf(stderr, "quenta-monitor: %s: connection closed %s the answer to \"%s\"\n", where.constData(),
+            r.answerLength > 0 ? "in the middle of" : "before", command.constData());
+    return kExitClosed;
+  }
+  if (r.outcome == kIncomplete)
+    fprintf(stderr, "quenta-monitor: %s: only %zu bytes of the answer to \"%s\" within the timeout\n",
+            where.constData(), r.answerLength, command.constData());
+  else
+    fprintf(stderr, "quenta-monitor: %s: no answer within the timeout to \"%s\"\n", where.constData(),
+            command.constData());
+  return kExitTimeout;
 }
 
 }  // namespace
 
 int RunSend(const SendOptions &o) {
-  QTcpSocket socket;
-  QString where = o.chamber.address();
-  socket.connectToHost(o.chamber.host, o.chamber.port);
-  if (!socket.waitForConnected(o.timeoutMs)) {
-    bool late = socket.error() == QAbstractSocket::SocketTimeoutError;
-    fprintf(stderr, "quenta-monitor: cannot connect to %s: %s\n", qPrintable(where),
-            late ? "no connection within the timeout" : qPrintable(socket.errorString()));
-    return kExitUnreachable;
-  }
-  socket.setSocketOption(QAbstractSocket::LowDelayOption, 1);
-  Answer answer;
-  for (const QByteArray &command : o.commands) {
-    if (socket.bytesAvailable() > 0) socket.skip(socket.bytesAvailable());
-    int64_t sentNs = NowNs();
-    socket.write(command);
-    socket.flush();
-    Outcome outcome = Receive(socket, o, command, sentNs, &answer);
-    bool answered = outcome == kAnswered || outcome == kInvalid;
-    Print(o, command, outcome, answered ? &answer : nullptr);
-    if (answered) continue;
-    fprintf(stderr, "quenta-monitor: %s: %s \"%s\"\n", qPrintable(where),
-            outcome == kTimeout ? "no answer within the timeout to" : "connection closed before the answer to",
-            QString::fromLatin1(command).toLocal8Bit().constData());
-    return outcome == kTimeout ? kExitTimeout : kExitClosed;
-  }
-  return kExitOk;
+  PollSettings settings;
+  settings.commands = o.commands;
+  settings.timeoutMs = o.timeoutMs;
+  settings.gapMs = o.gapMs;
+  settings.once = true;
+  Poller poller({o.chamber}, settings);
+  int code = kExitOk;
+  poller.onResult = [&](const CommandResult &r) {
+    if (r.outcome == kSkipped) return;
+    Print(o, r);
+    if (r.outcome == kInvalid && code == kExitOk) {
+      fprintf(stderr, "quenta-monitor: %s: the answer to \"%s\" is not an answer to it\n",
+              qPrintable(o.chamber.address()),
+              QString::fromLatin1(r.command, static_cast<qsizetype>(r.commandLength)).toLocal8Bit().constData());
+      code = kExitInvalid;
+    } else if (r.outcome != kAnswered && r.outcome != kInvalid) {
+      code = Failure(o, r);
+    }
+  };
+  poller.onStopped = [] { QCoreApplication::exit(0); };
+  poller.start();
+  QCoreApplication::exec();
+  return code;
 }
 
 }  // namespace monitor

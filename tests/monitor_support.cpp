@@ -10,7 +10,6 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QTcpSocket>
-#include <QTimer>
 #include <QtTest/QTest>
 #include <cmath>
 
@@ -143,6 +142,11 @@ bool Child::startMonitor(const QStringList &args, qint64 fileSizeLimit) {
   return process_.waitForStarted(kStartMs);
 }
 
+bool Child::control(const QByteArray &line) {
+  process_.write(line + '\n');
+  return WaitFor([&] { return output().contains("ok " + line); }, kStartMs);
+}
+
 int Child::terminate(int ms) {
   process_.terminate();
   if (!WaitFor([&] { return !running(); }, ms)) return -1;
@@ -193,27 +197,4 @@ double MetricValue(const QByteArray &text, const QByteArray &sample) {
   for (const QByteArray &line : text.split('\n'))
     if (line.startsWith(sample + ' ')) return line.mid(sample.size() + 1).toDouble();
   return std::nan("");
-}
-
-MisbehavingChamber::MisbehavingChamber(Kind kind, const QString &address) : kind_(kind) {
-  EnsureApp();
-  server_.listen(QHostAddress(address), 1080);
-  connect(&server_, &QTcpServer::newConnection, this, [this] {
-    while (QTcpSocket *socket = server_.nextPendingConnection()) {
-      connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
-      connect(socket, &QTcpSocket::readyRead, socket, [this, socket] {
-        QByteArray command = socket->readAll();
-        if (kind_ == Closer) {
-          socket->disconnectFromHost();
-        } else if (kind_ == Garbage) {
-          socket->write(QByteArray("\xff\x00?garbage\r\n,\"", 13));
-        } else if (command == "A0") {
-          socket->write("A0 022.0 025.0\r\n");
-        } else if (command == "S") {
-          socket->write("S111100001");
-          QTimer::singleShot(30, socket, [socket] { socket->write("\r\n"); });
-        }
-      });
-    }
-  });
 }

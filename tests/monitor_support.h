@@ -14,7 +14,6 @@
 #include <QHostAddress>
 #include <QProcess>
 #include <QStringList>
-#include <QTcpServer>
 #include <functional>
 #include <string>
 #include <vector>
@@ -56,6 +55,9 @@ class Child {
   ~Child();
   /* quenta-sim --verbose --listen address options; true once it listens. */
   bool startSim(const QString &address, const QStringList &options);
+  /* Writes a control line (e.g. "split 1 300") to the simulator's standard
+   * input; true once it replied "ok" to it. */
+  bool control(const QByteArray &line);
   /* quenta-monitor args; true once started. fileSizeLimit > 0: the
    * monitor may write no file beyond that many bytes (a full disk: its
    * writes then fail with EFBIG). */
@@ -79,21 +81,5 @@ QByteArray HttpGet(const QString &address, quint16 port, const char *path);
 
 /* The value of the sample "name{labels}" in metrics text, NaN if absent. */
 double MetricValue(const QByteArray &text, const QByteArray &sample);
-
-/* A chamber on address:1080 in this process: "garbage" answers every
- * command with bytes that are no answer, "closer" closes the connection on
- * every command, "line ends" answers A0 with "A0 022.0 025.0\r\n" in one
- * write and S with "S111100001" and, 30 ms later, "\r\n" (as a serial
- * bridge that ends every answer with a line end may). */
-class MisbehavingChamber : public QObject {
- public:
-  enum Kind { Garbage, Closer, LineEnds };
-  MisbehavingChamber(Kind kind, const QString &address);
-  bool listening() const { return server_.isListening(); }
-
- private:
-  Kind kind_;
-  QTcpServer server_;
-};
 
 #endif

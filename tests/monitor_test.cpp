@@ -16,7 +16,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "answer_end.h"
+#include "answer_frame.h"
 #include "csv_log.h"
 #include "metrics.h"
 #include "monitor_support.h"
@@ -45,6 +45,10 @@ TEST(MonitorOptions, ArgumentsGiveSettingsOrAUsageError) {
       {{"--metrics", "127.0.0.1:70000", "192.0.2.7"}, false, "--metrics needs"},
       {{"--commands", "A0,,S", "192.0.2.7"}, false, "an empty command"},
       {{"300.1.2.3"}, false, "\"300.1.2.3\" is not a chamber address"},
+      {{"127.0.99.021"}, false, "is written in decimal without leading zeros"},
+      {{"127.1"}, false, "has four numbers from 0 to 255"},
+      {{"[lab.example]:1080"}, false, "is not a chamber address"},
+      {{"fe80::1%eth0", "chamber_3.lab.example.", "2001:db8::1"}, true, ""},
       {{"192.0.2.7:0"}, false, "is not a chamber address"},
       {{"bad_name!"}, false, "is not a chamber address"},
       {{}, false, "no chambers"},
@@ -141,6 +145,7 @@ TEST(MonitorOptions, ChambersFileFromWindowsReadsAsFromLinux) {
       {"CR LF", "192.0.2.7 oven 1\r\n# lab\r\n192.0.2.8:1081\r\n"},
       {"byte order mark", "\xEF\xBB\xBF" "192.0.2.7 oven 1\n# lab\n192.0.2.8:1081"},
       {"both, comments", "\xEF\xBB\xBF" "192.0.2.7   oven 1 # left\r\n\r\n192.0.2.8:1081\t# right\r\n"},
+      {"lone CR", "192.0.2.7 oven 1\r# lab\r192.0.2.8:1081\r"},
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.what);
@@ -155,52 +160,97 @@ TEST(MonitorOptions, ChambersFileFromWindowsReadsAsFromLinux) {
   }
 }
 
-TEST(MonitorAnswerEnd, LineEndsBeforeAnAnswerAreDropped) {
+/* One answer as its bytes, wake-ups and the close come, against the
+ * rules of answer_frame.h: it ends whole, or incomplete, closed or timed
+ * out with the bytes that came; every byte received is in the answer or
+ * counted as thrown away; after an overlong answer the next command waits
+ * until the chamber falls silent. */
+TEST(MonitorAnswerEnd, EndsOnlyWhenWholeAndAccountsForEveryByte) {
+  struct Step {
+    char what;  /* 'f' feed bytes, 'w' wake, 'c' close */
+    int64_t ms;
+    std::string bytes;
+  };
+  const std::string aa = "A0 022.0 025.0 A1 045.0 050.0 A2 000.0 000.0 A3 000.0 000.0 A4 000.0 000.0";
+  const std::string overlong = "F" + std::string(2999, 'x');
   struct Case {
-    std::string in, out;
+    const char *what, *command;
+    std::vector<Step> steps;
+    int end;  /* the first end other than FRAME_OPEN */
+    std::string answer;
+    uint64_t discarded;
+    int after;  /* the frame's state at the end */
   } cases[] = {
-      {"S111100001", "S111100001"},
-      {"\r\nS111100001", "S111100001"},
-      {"\n\n\rA0", "A0"},
-      {"\r\n", ""},
-      {"x\r\n", "x\r\n"},            /* only before the first other byte */
-      {std::string("\r\0A", 3), std::string("\0A", 2)},
-      {"", ""},
+      {"whole at once", "A0", {{'f', 1, "A0 022.0 025.0"}}, FRAME_ANSWER, "A0 022.0 025.0", 0, FRAME_IDLE},
+      {"parts further apart than the gap", "A0", {{'f', 1, "A0 022."}, {'w', 400, ""}, {'f', 600, "0 025.0"}},
+       FRAME_ANSWER, "A0 022.0 025.0", 0, FRAME_IDLE},
+      {"cut by the timeout", "A0", {{'f', 1, "A0 022."}, {'w', 1999, ""}, {'w', 2000, ""}}, FRAME_INCOMPLETE,
+       "A0 022.", 0, FRAME_IDLE},
+      {"cut by a reset", "Aa", {{'f', 1, aa.substr(0, 40)}, {'c', 2, ""}}, FRAME_CLOSED, aa.substr(0, 40), 0, FRAME_IDLE},
+      {"no byte", "S", {{'w', 2000, ""}}, FRAME_TIMEOUT, "", 0, FRAME_IDLE},
+      {"open length ends by the gap", "P", {{'f', 1, "P001"}, {'w', 150, ""}, {'w', 201, ""}}, FRAME_ANSWER, "P001", 0,
+       FRAME_IDLE},
+      {"open length ends by the close", "F", {{'f', 1, "FDoor"}, {'c', 5, ""}}, FRAME_ANSWER, "FDoor", 0, FRAME_IDLE},
+      {"open length still coming at the timeout", "F",
+       {{'f', 1, "F"}, {'f', 150, "D"}, {'f', 300, "o"}, {'f', 1900, "o"}, {'w', 2000, ""}}, FRAME_INCOMPLETE, "FDoo",
+       0, FRAME_IDLE},
+      {"one line end kept, a late one thrown away", "A0", {{'f', 1, "A0 022.0 025.0\r\n\r\n"}}, FRAME_ANSWER,
+       "A0 022.0 025.0\r\n", 2, FRAME_IDLE},
+      {"line ends before the answer", "S", {{'f', 1, "\r\n"}, {'f', 5, "S111100001"}}, FRAME_ANSWER, "S111100001", 2,
+       FRAME_IDLE},
+      {"not the command's letter: open length", "A0", {{'f', 1, "S111100001xxxxx"}, {'w', 201, ""}}, FRAME_ANSWER,
+       "S111100001xxxxx", 0, FRAME_IDLE},
+      {"overlong: the tail is drained", "F", {{'f', 1, overlong}, {'f', 10, "yyyy"}, {'w', 100, ""}}, FRAME_ANSWER,
+       overlong.substr(0, 2500), 504, FRAME_DRAINING},
+      {"overlong, then quiet", "F", {{'f', 1, overlong}, {'w', 211, ""}}, FRAME_ANSWER, overlong.substr(0, 2500), 500,
+       FRAME_IDLE},
   };
   for (const Case &c : cases) {
-    SCOPED_TRACE(testing::PrintToString(c.in));
-    std::string bytes = c.in;
-    size_t n = DropLineEnds(bytes.data(), bytes.size());
-    EXPECT_EQ(bytes.substr(0, n), c.out);
+    SCOPED_TRACE(c.what);
+    AnswerFrame f;
+    FrameInit(&f, 200 * kNsPerMs, 2000 * kNsPerMs);
+    FrameBegin(&f, c.command, strlen(c.command), 0);
+    int end = FRAME_OPEN;
+    std::string answer;
+    uint64_t recorded = 0;
+    for (const Step &step : c.steps) {
+      int got = step.what == 'f'   ? FrameFeed(&f, step.bytes.data(), step.bytes.size(), step.ms * kNsPerMs)
+                : step.what == 'w' ? FrameWake(&f, step.ms * kNsPerMs)
+                                   : FrameClose(&f);
+      if (got == FRAME_OPEN || end != FRAME_OPEN) continue;
+      end = got;
+      answer.assign(f.bytes, f.length);
+      recorded = f.length;
+    }
+    EXPECT_EQ(end, c.end);
+    EXPECT_EQ(answer, c.answer);
+    EXPECT_EQ(f.discarded, c.discarded);
+    EXPECT_EQ(f.state, c.after);
+    EXPECT_EQ(recorded + f.discarded, f.received) << "every byte recorded or thrown away";
   }
+  AnswerFrame flood;
+  FrameInit(&flood, 200 * kNsPerMs, 2000 * kNsPerMs);
+  FrameBegin(&flood, "F", 1, 0);
+  ASSERT_EQ(FrameFeed(&flood, overlong.data(), overlong.size(), 0), FRAME_ANSWER);
+  int64_t ms = 0;
+  while (FrameWakeAt(&flood) > ms * kNsPerMs) FrameFeed(&flood, "z", 1, ++ms * kNsPerMs);
+  EXPECT_EQ(FrameWake(&flood, ms * kNsPerMs), FRAME_FLOOD) << "still sending " << ms << " ms after the answer";
 }
 
-TEST(MonitorAnswerEnd, FixedLengthsEndTheUsualAnswersAtOnce) {
+TEST(MonitorAnswerEnd, AnAnswerFitsItsCommandByLetterAndChannel) {
   struct Case {
-    const char *command, *answer;
-    bool complete;
+    const char *command;
+    std::string answer;
+    bool fits;
   } cases[] = {
-      {"A0", "A0 022.0 025.0", true},
-      {"A0", "A0 022.0 025.", false},
-      {"Aa", "A0 022.0 025.0 A1 045.0 050.0 A2 000.0 000.0 A3 000.0 000.0 A4 000.0 000.", false},
-      {"Aa", "A0 022.0 025.0 A1 045.0 050.0 A2 000.0 000.0 A3 000.0 000.0 A4 000.0 000.0", true},
-      {"Aa", "A0 022.0 025.0", false},  /* a single channel is no whole answer to Aa */
-      {"S", "S11110000", false},
-      {"S", "S111100001", true},
-      {"T", "T131009123000", true},
-      {"L", "L2", true},
-      {"E0", "E0 025.0", true},
-      {"P", "P001", false},     /* open length: the gap ends it */
-      {"F", "FDoor open", false},
-      {"A0", "S111100001xxxxx", false},  /* not the command's letter: the gap ends it */
-      {"", "", false},
+      {"E0", "E0 025.0", true},  {"E0", "E\xb0 025.0", false}, {"A0", std::string("A\x00 022.0 025.0", 15), false},
+      {"Aa", "A0 022.0 025.0 A1", true}, {"U1", "U1 03.50 05.48", true}, {"G0", "Gx", false},
+      {"A0", "S101100000", false}, {"F", "F", true}, {"S", "", false},
   };
   for (const Case &c : cases) {
-    SCOPED_TRACE(std::string(c.command) + " -> " + c.answer);
-    EXPECT_EQ(AnswerComplete(c.command, strlen(c.command), c.answer, strlen(c.answer)), c.complete);
+    SCOPED_TRACE(testing::PrintToString(c.answer));
+    EXPECT_EQ(AnswerFits(c.command, strlen(c.command), c.answer.data(), c.answer.size()) != 0, c.fits);
   }
-  std::string full(kAnswerMax, 'F');
-  EXPECT_TRUE(AnswerComplete("F", 1, full.data(), full.size()));
 }
 
 /* An answered result of command with answer, written at wallMs. */
@@ -449,7 +499,7 @@ TEST(MonitorMetrics, TextNamesEscapesAndCounts) {
   chambers[0].keep(values);
   values.value[0].number = 23.5;
   chambers[0].keep(values);  /* replaces, never adds a second series */
-  chambers[1].name = "b";
+  chambers[1].name = "b\xb0";  /* not UTF-8: never on the page as it is */
   chambers[1].address = "192.0.2.8:1080";
   MonitorStats monitor;
   monitor.csvRows = 42;
@@ -458,19 +508,19 @@ TEST(MonitorMetrics, TextNamesEscapesAndCounts) {
 
   const char *lines[] = {
       "quenta_chamber_up{chamber=\"oven \\\"A\\\" \\\\ 1\\nx\",address=\"192.0.2.7:1080\"} 1\n",
-      "quenta_chamber_up{chamber=\"b\",address=\"192.0.2.8:1080\"} 0\n",
+      "quenta_chamber_up{chamber=\"b\xEF\xBF\xBD\",address=\"192.0.2.8:1080\"} 0\n",
       "quenta_chamber_actual_value{chamber=\"oven \\\"A\\\" \\\\ 1\\nx\",channel=\"0\"} 23.5\n",
       "quenta_chamber_set_value{chamber=\"oven \\\"A\\\" \\\\ 1\\nx\",channel=\"0\"} 25\n",
       "quenta_chamber_value{chamber=\"oven \\\"A\\\" \\\\ 1\\nx\",name=\"program\",channel=\"\"} 1\n",
       "quenta_chamber_last_answer_age_seconds{chamber=\"oven \\\"A\\\" \\\\ 1\\nx\"} 2.5\n",
-      "quenta_chamber_round_trip_seconds_bucket{chamber=\"b\",le=\"+Inf\"} 0\n",
+      "quenta_chamber_round_trip_seconds_bucket{chamber=\"b\xEF\xBF\xBD\",le=\"+Inf\"} 0\n",
       "quenta_chamber_round_trip_seconds_bucket{chamber=\"oven \\\"A\\\" \\\\ 1\\nx\",le=\"0.0005\"} 1\n",
       "quenta_chamber_round_trip_seconds_bucket{chamber=\"oven \\\"A\\\" \\\\ 1\\nx\",le=\"0.005\"} 2\n",
       "quenta_chamber_round_trip_seconds_bucket{chamber=\"oven \\\"A\\\" \\\\ 1\\nx\",le=\"5\"} 2\n",
       "quenta_chamber_round_trip_seconds_bucket{chamber=\"oven \\\"A\\\" \\\\ 1\\nx\",le=\"+Inf\"} 3\n",
       "quenta_chamber_round_trip_seconds_count{chamber=\"oven \\\"A\\\" \\\\ 1\\nx\"} 3\n",
       "quenta_chamber_commands_total{chamber=\"oven \\\"A\\\" \\\\ 1\\nx\"} 7\n",
-      "quenta_chamber_timeouts_total{chamber=\"b\"} 0\n",
+      "quenta_chamber_timeouts_total{chamber=\"b\xEF\xBF\xBD\"} 0\n",
       "# TYPE quenta_chamber_reconnects_total counter\n",
       "quenta_monitor_csv_rows_total 42\n",
       "# TYPE quenta_monitor_poll_start_delay_seconds histogram\n",
@@ -478,7 +528,7 @@ TEST(MonitorMetrics, TextNamesEscapesAndCounts) {
   for (const char *line : lines) {
     EXPECT_NE(text.find(line), std::string::npos) << line << "\nin:\n" << text;
   }
-  EXPECT_EQ(text.find("quenta_chamber_last_answer_age_seconds{chamber=\"b\"}"), std::string::npos);
+  EXPECT_EQ(text.find("quenta_chamber_last_answer_age_seconds{chamber=\"b\xEF"), std::string::npos);
   std::istringstream in(text);
   std::string line, family;
   while (std::getline(in, line)) {  /* every sample follows the TYPE line of its family */
