@@ -90,7 +90,14 @@ int Poller::chambersUp() const {
 }
 
 QString Poller::commandText(int i) const {
-  return QString::fromLatin1(settings_.commands[chambers_[static_cast<size_t>(i)]->command]);
+  const Chamber &c = *chambers_[static_cast<size_t>(i)];
+  return QString::fromLatin1(c.batch[c.command]);
+}
+
+void Poller::ask(int i, const QList<QByteArray> &commands, AskDone done) {
+  Chamber &c = *chambers_[static_cast<size_t>(i)];
+  c.asks.emplace_back(commands, std::move(done));
+  if (c.command < 0) schedule_.wake(i, NowNs());
 }
 
 /* The chamber's time has come: a deadline, the end of an answer's quiet
@@ -104,6 +111,7 @@ void Poller::wake(int i, int64_t now) {
   }
   if (c.command >= 0) advance(i, now);
   if (!stopping_ && now >= c.pollDue) startPoll(i, now);
+  if (c.command < 0 && !c.asks.empty()) startAsk(i, now);
   rearm(i);
 }
 
@@ -117,14 +125,41 @@ void Poller::startPoll(int i, int64_t now) {
   c.pollDue = settings_.once ? kNever : due + everyNs_;
   int64_t wallMs = WallAt(due, now);
   bool down = c.link == Link::Down && now < c.nextConnectNs;
-  if (c.command >= 0 || down) {
-    for (int k = 0; k < settings_.commands.size(); k++) record(i, k, kSkipped, wallMs);
+  if (c.command >= 0 && c.asking && c.pendingDue < 0) {
+    c.pendingDue = due;  /* after the ask in flight */
     return;
   }
+  if (c.command >= 0 || down) {
+    for (int k = 0; k < settings_.commands.size(); k++) record(i, k, kSkipped, wallMs, QString(), nullptr, &settings_.commands);
+    return;
+  }
+  startBatch(i, due, now);
+}
+
+/* Starts the poll due at due (monotonic ns) on the chamber's connection. */
+void Poller::startBatch(int i, int64_t due, int64_t now) {
+  Chamber &c = *chambers_[static_cast<size_t>(i)];
   startDelay_.add(static_cast<double>(now - due) / 1e9);
   startDelays_.add(now - due);
-  c.pollWallMs = wallMs;
+  c.pollWallMs = WallAt(due, now);
   c.pollStartNs = due;
+  c.batch = settings_.commands;
+  c.asking = false;
+  c.command = 0;
+  inFlight_++;
+  advance(i, now);
+}
+
+/* Starts the first ask waiting, as a poll of its own commands. */
+void Poller::startAsk(int i, int64_t now) {
+  Chamber &c = *chambers_[static_cast<size_t>(i)];
+  c.batch = c.asks.front().first;
+  c.askDone = std::move(c.asks.front().second);
+  c.asks.pop_front();
+  c.answers.assign(static_cast<size_t>(c.batch.size()), AskAnswer());
+  c.pollWallMs = WallMs();
+  c.pollStartNs = now;
+  c.asking = true;
   c.command = 0;
   inFlight_++;
   advance(i, now);
@@ -137,7 +172,7 @@ void Poller::skipMissed(int i, int64_t now) {
   if (settings_.once) return;
   while (c.pollDue + everyNs_ <= now) {
     int64_t wallMs = WallAt(c.pollDue, now);
-    for (int k = 0; k < settings_.commands.size(); k++) record(i, k, kSkipped, wallMs);
+    for (int k = 0; k < settings_.commands.size(); k++) record(i, k, kSkipped, wallMs, QString(), nullptr, &settings_.commands);
     c.pollDue += everyNs_;
   }
 }
@@ -179,7 +214,7 @@ void Poller::connected(int i) {
  * asked was thrown away as it came (readAnswer). */
 void Poller::sendCommand(int i) {
   Chamber &c = *chambers_[static_cast<size_t>(i)];
-  const QByteArray &command = settings_.commands[c.command];
+  const QByteArray &command = c.batch[c.command];
   c.reused = c.answeredOnLink;
   c.written = true;
   c.sentWallMs = WallMs();
@@ -271,7 +306,7 @@ void Poller::frameEnded(int i, int end) {
 void Poller::completeAnswer(int i) {
   Chamber &c = *chambers_[static_cast<size_t>(i)];
   ChamberStats &s = stats_[static_cast<size_t>(i)];
-  const QByteArray &command = settings_.commands[c.command];
+  const QByteArray &command = c.batch[c.command];
   const AnswerFrame &f = c.frame;
   const size_t commandLength = static_cast<size_t>(command.size());
   bool valid = AnswerFits(command.constData(), commandLength, f.bytes, f.length) != 0;
@@ -294,7 +329,7 @@ void Poller::completeAnswer(int i) {
   record(i, c.command, valid ? kAnswered : kInvalid, c.sentWallMs, why, valid ? &values : nullptr);
   setUp(i, valid, why);
   c.written = false;
-  if (++c.command >= settings_.commands.size()) endPoll(i);
+  if (++c.command >= c.batch.size()) endPoll(i);
 }
 
 /* Ends the command in flight with outcome, skips the rest of the poll,
@@ -309,7 +344,7 @@ void Poller::fail(int i, Outcome outcome, const QString &why, bool closeNow) {
   else if (outcome == kIncomplete) s.incomplete++;
   int64_t wallMs = c.written ? c.sentWallMs : c.pollWallMs;
   record(i, c.command, outcome, wallMs, why);
-  for (int k = c.command + 1; k < settings_.commands.size(); k++) record(i, k, kSkipped, wallMs);
+  for (int k = c.command + 1; k < c.batch.size(); k++) record(i, k, kSkipped, wallMs);
   c.link = Link::Down;
   if (closeNow) c.socket->abort();
   FrameClose(&c.frame);
@@ -320,22 +355,42 @@ void Poller::fail(int i, Outcome outcome, const QString &why, bool closeNow) {
   endPoll(i);
 }
 
-/* The poll in flight has a result for each of its commands. */
+/* The poll or ask in flight has a result for each of its commands: hands
+ * an ask its answers, and starts a poll that fell due meanwhile. */
 void Poller::endPoll(int i) {
-  chambers_[static_cast<size_t>(i)]->command = -1;
+  Chamber &c = *chambers_[static_cast<size_t>(i)];
+  c.command = -1;
   inFlight_--;
+  if (c.asking) {
+    c.asking = false;
+    AskDone done = std::move(c.askDone);
+    std::vector<AskAnswer> answers = std::move(c.answers);
+    if (done) done(answers);
+  }
+  int64_t now = NowNs();
+  if (c.pendingDue >= 0 && !stopping_) startBatch(i, c.pendingDue, now);
+  c.pendingDue = -1;
+  if (c.command < 0 && !c.asks.empty()) schedule_.wake(i, now);
   checkStopped();
 }
 
 /* Hands the result of command of chamber i to onResult; the answer is
  * the frame's where the outcome has one. */
 void Poller::record(int i, int command, Outcome outcome, int64_t wallMs, const QString &why,
-                    const AnswerValues *values) {
+                    const AnswerValues *values, const QList<QByteArray> *batch) {
   ChamberStats &s = stats_[static_cast<size_t>(i)];
+  Chamber &c = *chambers_[static_cast<size_t>(i)];
+  const bool inFlight = batch == nullptr;
+  const QByteArray &bytes = inFlight ? c.batch[command] : (*batch)[command];
+  const bool hasBytes = outcome == kAnswered || outcome == kInvalid || outcome == kIncomplete || outcome == kClosed;
   if (outcome == kSkipped) s.skipped++;
+  if (inFlight && c.asking) {
+    AskAnswer &a = c.answers[static_cast<size_t>(command)];
+    a.outcome = outcome;
+    if (hasBytes) a.answer = QByteArray(c.frame.bytes, static_cast<qsizetype>(c.frame.length));
+    if (values) a.values = *values;
+  }
   if (!onResult) return;
-  const Chamber &c = *chambers_[static_cast<size_t>(i)];
-  const QByteArray &bytes = settings_.commands[command];
   const QByteArray reason = why.toUtf8();
   CommandResult r;
   r.wallMs = wallMs;
@@ -345,13 +400,14 @@ void Poller::record(int i, int command, Outcome outcome, int64_t wallMs, const Q
   r.commandLength = static_cast<size_t>(bytes.size());
   r.outcome = outcome;
   r.reason = reason.constData();
-  r.sent = outcome != kSkipped && command == c.command && c.written;
-  if (outcome == kAnswered || outcome == kInvalid || outcome == kIncomplete || outcome == kClosed) {
+  r.sent = inFlight && outcome != kSkipped && command == c.command && c.written;
+  if (hasBytes) {
     r.answer = c.frame.bytes;
     r.answerLength = c.frame.length;
   }
   if (outcome == kAnswered || outcome == kInvalid) r.roundTripNs = c.frame.lastByteNs - c.frame.sentNs;
   r.values = values;
+  r.chamberIndex = i;
   onResult(r);
 }
 

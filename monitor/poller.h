@@ -26,6 +26,7 @@
 #include <QHostAddress>
 #include <QObject>
 #include <QTcpSocket>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <vector>
@@ -56,6 +57,14 @@ struct PollSettings {
   bool once = false;  /* one poll per chamber, then stop */
 };
 
+/* The answer to one asked command (Poller::ask). */
+struct AskAnswer {
+  Outcome outcome = kSkipped;
+  QByteArray answer;          /* the bytes recorded, any */
+  AnswerValues values = {};   /* decoded when outcome is kAnswered */
+};
+using AskDone = std::function<void(const std::vector<AskAnswer> &)>;
+
 class Poller : public QObject {
  public:
   Poller(const QList<ChamberEntry> &chambers, const PollSettings &settings);
@@ -72,6 +81,14 @@ class Poller : public QObject {
   void start();
   /* Starts no more polls; the ones in flight end as usual. */
   void stop();
+
+  /* Sends commands to chamber i as soon as nothing else is in flight on
+   * its connection (between polls, after the asks before it), one after
+   * the other as a poll's, and calls done with one answer per command
+   * (kSkipped for those not sent after a failure). Their results reach
+   * onResult like a poll's. A poll that falls due meanwhile starts when
+   * they are done. */
+  void ask(int i, const QList<QByteArray> &commands, AskDone done);
 
   const std::vector<ChamberStats> &stats() const { return stats_; }
   const Histogram &startDelay() const { return startDelay_; }
@@ -90,7 +107,13 @@ class Poller : public QObject {
     int64_t pollDue = 0;              /* monotonic ns */
     int64_t pollStartNs = 0;          /* due time of the poll in flight */
     int64_t pollWallMs = 0;
+    QList<QByteArray> batch;          /* the commands of the poll or ask in flight */
     int command = -1;                 /* command in flight, -1 between polls */
+    bool asking = false;              /* the batch is an ask */
+    std::vector<AskAnswer> answers;   /* of the ask in flight */
+    AskDone askDone;
+    std::deque<std::pair<QList<QByteArray>, AskDone>> asks;  /* waiting */
+    int64_t pendingDue = -1;          /* a poll that fell due during an ask, -1 none */
     int64_t sentWallMs = 0;
     int64_t connectDeadline = 0;
     int64_t nextConnectNs = 0;
@@ -105,6 +128,8 @@ class Poller : public QObject {
 
   void wake(int i, int64_t now);
   void startPoll(int i, int64_t now);
+  void startBatch(int i, int64_t due, int64_t now);
+  void startAsk(int i, int64_t now);
   void skipMissed(int i, int64_t now);
   void advance(int i, int64_t now);
   void connectChamber(int i, int64_t now);
@@ -117,7 +142,7 @@ class Poller : public QObject {
   void fail(int i, Outcome outcome, const QString &why, bool closeNow);
   void endPoll(int i);
   void record(int i, int command, Outcome outcome, int64_t wallMs, const QString &why = QString(),
-              const AnswerValues *values = nullptr);
+              const AnswerValues *values = nullptr, const QList<QByteArray> *batch = nullptr);
   void setUp(int i, bool up, const QString &why);
   void rearm(int i);
   void checkStopped();

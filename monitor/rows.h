@@ -57,6 +57,7 @@ struct CommandResult {
   const AnswerValues *values = nullptr;  /* decoded values of an answered command */
   bool sent = false;              /* the command was written */
   const char *reason = "";        /* why it failed, in English; "" when it did not */
+  int chamberIndex = -1;          /* the chamber's place in the poller's list */
 };
 
 /* The header line, with its "\n". */
