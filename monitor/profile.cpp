@@ -111,6 +111,7 @@ bool Reader::number(const toml::node *n, const char *key, double low, double hig
 bool Reader::action(const toml::node *n, const char *key, Action *out) {
   auto text = n ? n->value<std::string>() : std::optional<std::string>();
   QString t = text ? QString::fromStdString(*text) : QString();
+  out->where = WhereOf(n);
   if (t == "stop" || t == "keep") {
     out->kind = t == "stop" ? ActionKind::Stop : ActionKind::Keep;
     return true;
@@ -256,6 +257,9 @@ void StepReader::one(const toml::table &t, const QString &cycle, std::vector<Ste
   else if (s.kind == StepKind::Hold) hold(t, &s);
   else if (s.kind == StepKind::WaitStable) waitStable(t, &s);
   else digital(t.get("digital"), &s);
+  /* Written in the order of the channels, whatever the order in the file. */
+  std::sort(s.targets.begin(), s.targets.end(), [](const ChannelValue &a, const ChannelValue &b) { return a.channel < b.channel; });
+  std::sort(s.digital.begin(), s.digital.end(), [](const DigitalWrite &a, const DigitalWrite &b) { return a.index < b.index; });
   out->push_back(s);
 }
 
@@ -317,14 +321,14 @@ void StepReader::timeout(const toml::table &t, const char *key, Step *s) {
 }
 
 /* Finds the step each goto names: the first of that name. */
-void ResolveGoto(Reader &r, const toml::node *at, Action *a, const std::vector<Step> &steps) {
+void ResolveGoto(Reader &r, Action *a, const std::vector<Step> &steps) {
   if (a->kind != ActionKind::Goto) return;
   for (size_t i = 0; i < steps.size(); i++)
     if (steps[i].name == a->targetName) {
       a->target = static_cast<int>(i);
       return;
     }
-  r.problem(at, QStringLiteral("goto: no step named \"%1\"").arg(a->targetName));
+  r.problem(a->where, QStringLiteral("goto: no step named \"%1\"").arg(a->targetName));
 }
 
 }  // namespace
@@ -357,8 +361,8 @@ bool ParseProfile(const QByteArray &text, const QString &fileName, Profile *out,
   const toml::array *steps = root["step"].as_array();
   if (!steps || steps->empty()) r.problem(Where{1, 1}, QStringLiteral("a profile needs steps ([[step]])"));
   else StepReader(r, alarmDelayMs).steps(steps, QString(), &out->steps);
-  ResolveGoto(r, root.get("on_abort"), &out->onAbort, out->steps);
-  for (Step &s : out->steps) ResolveGoto(r, nullptr, &s.onTimeout, out->steps);
+  ResolveGoto(r, &out->onAbort, out->steps);
+  for (Step &s : out->steps) ResolveGoto(r, &s.onTimeout, out->steps);
   out->sha256 = QCryptographicHash::hash(text, QCryptographicHash::Sha256).toHex();
   *error = r.text();
   return r.ok();

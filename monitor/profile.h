@@ -35,6 +35,7 @@ struct Action {
   ActionKind kind = ActionKind::Stop;
   int target = -1;       /* Goto: index of the step gone to */
   QString targetName;
+  Where where;
 };
 
 struct ChannelValue {
