@@ -57,7 +57,7 @@ class Reader {
 
   bool duration(const toml::node *n, const char *key, int64_t *ms);
   bool number(const toml::node *n, const char *key, double low, double high, double *out);
-  bool action(const toml::node *n, const char *key, Action *out);
+  bool action(const toml::node *n, const char *key, StepAction *out);
   bool channels(const toml::node *n, const char *key, double low, double high, std::vector<ChannelValue> *out);
 
  private:
@@ -108,7 +108,7 @@ bool Reader::number(const toml::node *n, const char *key, double low, double hig
 }
 
 /* "stop", "keep" or "goto:NAME"; the target is found after unrolling. */
-bool Reader::action(const toml::node *n, const char *key, Action *out) {
+bool Reader::action(const toml::node *n, const char *key, StepAction *out) {
   auto text = n ? n->value<std::string>() : std::optional<std::string>();
   QString t = text ? QString::fromStdString(*text) : QString();
   out->where = WhereOf(n);
@@ -321,7 +321,7 @@ void StepReader::timeout(const toml::table &t, const char *key, Step *s) {
 }
 
 /* Finds the step each goto names: the first of that name. */
-void ResolveGoto(Reader &r, Action *a, const std::vector<Step> &steps) {
+void ResolveGoto(Reader &r, StepAction *a, const std::vector<Step> &steps) {
   if (a->kind != ActionKind::Goto) return;
   for (size_t i = 0; i < steps.size(); i++)
     if (steps[i].name == a->targetName) {

@@ -31,7 +31,7 @@ enum class StepKind { Set, Ramp, Hold, WaitStable, Digital };
 
 /* What happens when a step's time runs out, or a run is aborted. */
 enum class ActionKind { Stop, Keep, Goto };
-struct Action {
+struct StepAction {
   ActionKind kind = ActionKind::Stop;
   int target = -1;       /* Goto: index of the step gone to */
   QString targetName;
@@ -65,7 +65,7 @@ struct Step {
   std::vector<ChannelValue> band;     /* Hold, Ramp (arrival), WaitStable: |actual - set| allowed */
   bool guaranteed = true;             /* Hold: the clock runs only inside every band */
   int64_t maxMs = 0;                  /* the longest the whole step may take; 0: no limit */
-  Action onTimeout;                   /* when maxMs runs out */
+  StepAction onTimeout;                   /* when maxMs runs out */
   int64_t windowMs = 0;               /* WaitStable: the window the drift is measured over */
   double drift = 0;                   /* WaitStable: largest max - min of the actual value in the window */
   std::vector<DigitalWrite> digital;  /* Digital */
@@ -78,7 +78,7 @@ struct Profile {
   QByteArray sha256;                  /* of the file's bytes, hexadecimal */
   int pollMs = 10000;
   int writeRetries = 3;
-  Action onAbort;
+  StepAction onAbort;
   std::vector<Step> steps;            /* unrolled */
 };
 
