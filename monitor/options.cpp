@@ -231,6 +231,116 @@ bool ReadSendOptions(const QCommandLineParser &p, SendOptions *o, QString *error
   return true;
 }
 
+/* The chambers of a run: addresses and --chambers, checked unique. */
+bool ReadChambers(const QCommandLineParser &p, const QStringList &addresses, quint16 port,
+                  QList<ChamberEntry> *out, QString *error) {
+  if (p.isSet("chambers") && !ReadChambersFile(p.value("chambers"), port, out, error)) return false;
+  for (const QString &text : addresses) {
+    ChamberEntry c;
+    if (!ParseChamberAddress(text, port, &c, error)) return false;
+    c.name = c.address();
+    out->append(c);
+  }
+  if (out->isEmpty()) {
+    *error = "no chambers: give their addresses or --chambers FILE";
+    return false;
+  }
+  return CheckUnique(*out, error);
+}
+
+/* --time-scale: a number from 1 to 100000 (test runs against the simulator). */
+bool ReadTimeScale(const QCommandLineParser &p, double *scale, QString *error) {
+  bool ok = true;
+  if (p.isSet("time-scale")) *scale = p.value("time-scale").toDouble(&ok);
+  if (ok && *scale >= 1 && *scale <= 100000) return true;
+  *error = "--time-scale needs a number from 1 to 100000, not " + Quoted(p.value("time-scale"));
+  return false;
+}
+
+void AddRunOptions(QCommandLineParser &p) {
+  p.addOptions({
+      {{"h", "help"}, "help"}, {"chambers", "file", "FILE"}, {"csv", "file", "FILE"},
+      {"journal", "file", "FILE"}, {"summary", "file", "FILE"}, {"metrics", "listen", "[ADDRESS:]PORT"},
+      {"port", "port", "PORT"}, {"timeout", "seconds", "SECONDS"}, {"answer-gap", "ms", "MS"},
+      {"sync-interval", "ms", "MS"}, {"on-alarm", "command", "COMMAND"}, {"dry-run", "dry run"},
+      {"abort", "abort"}, {"time-scale", "factor", "FACTOR"},
+  });
+}
+
+/* The files of a run: the CSV file (default: the profile's name with
+ * .csv), its journal and summary beside it. */
+void RunFiles(const QCommandLineParser &p, RunOptions *o) {
+  QString stem = o->profilePath.section('/', -1);
+  if (stem.endsWith(".toml")) stem.chop(5);
+  o->csvPath = p.isSet("csv") ? p.value("csv") : stem + ".csv";
+  o->journalPath = p.isSet("journal") ? p.value("journal") : o->csvPath + ".journal";
+  o->summaryPath = p.isSet("summary") ? p.value("summary") : o->csvPath + ".summary.json";
+}
+
+bool ReadRunOptions(const QCommandLineParser &p, RunOptions *o, QString *error) {
+  quint16 port = kChamberPort;
+  if (!ReadCommonOptions(p, &port, &o->timeoutMs, &o->gapMs, error) || !ReadTimeScale(p, &o->timeScale, error))
+    return false;
+  if (p.isSet("sync-interval") && !ParseWhole(p.value("sync-interval"), 0, 3600000, &o->syncIntervalMs)) {
+    *error = "--sync-interval needs milliseconds from 0 to 3600000, not " + Quoted(p.value("sync-interval"));
+    return false;
+  }
+  o->metrics = p.isSet("metrics");
+  if (o->metrics && !ParseListen(p.value("metrics"), &o->metricsAddress, &o->metricsPort)) {
+    *error = "--metrics needs [ADDRESS:]PORT with an IP address, e.g. 127.0.0.1:9464, not " + Quoted(p.value("metrics"));
+    return false;
+  }
+  const QStringList rest = p.positionalArguments();
+  if (rest.isEmpty()) {
+    *error = "run needs a profile";
+    return false;
+  }
+  o->profilePath = rest[0];
+  o->onAlarm = p.value("on-alarm");
+  o->dryRun = p.isSet("dry-run");
+  o->abort = p.isSet("abort");
+  RunFiles(p, o);
+  if (o->dryRun && rest.size() == 1 && !p.isSet("chambers")) return true;
+  return ReadChambers(p, rest.mid(1), port, &o->chambers, error);
+}
+
+void AddWaitOptions(QCommandLineParser &p) {
+  p.addOptions({
+      {{"h", "help"}, "help"}, {"channel", "channel", "N"}, {"band", "band", "B"}, {"drift", "drift", "D"},
+      {"window", "seconds", "SECONDS"}, {"timeout", "seconds", "SECONDS"}, {"every", "seconds", "SECONDS"},
+      {"port", "port", "PORT"}, {"answer-gap", "ms", "MS"}, {"time-scale", "factor", "FACTOR"},
+  });
+}
+
+bool ReadWaitOptions(const QCommandLineParser &p, WaitStableOptions *o, QString *error) {
+  quint16 port = kChamberPort;
+  bool ok = true;
+  if (p.isSet("port") && !ParsePort(p.value("port"), false, &port)) {
+    *error = "--port needs a TCP port from 1 to 65535, not " + Quoted(p.value("port"));
+    return false;
+  }
+  if (p.isSet("answer-gap") && !ParseWhole(p.value("answer-gap"), 1, 60000, &o->gapMs)) {
+    *error = "--answer-gap needs milliseconds from 1 to 60000, not " + Quoted(p.value("answer-gap"));
+    return false;
+  }
+  if (!ParseWhole(p.value("channel"), 0, 4, &o->channel)) *error = "--channel needs 0 to 4";
+  else if (!((o->band = p.value("band").toDouble(&ok)) >= 0 && ok && p.isSet("band"))) *error = "--band needs a number, 0 or more";
+  else if (p.isSet("drift") && !((o->drift = p.value("drift").toDouble(&ok)) >= 0 && ok)) *error = "--drift needs a number, 0 or more";
+  else if (!ParseSeconds(p.value("window"), 0, 1e7, &o->windowMs)) *error = "--window needs seconds";
+  else if (!ParseSeconds(p.value("timeout"), 0.1, 1e7, &o->waitMs)) *error = "--timeout needs seconds";
+  else if (p.isSet("every") && !ParseSeconds(p.value("every"), 0.05, 3600, &o->everyMs)) *error = "--every needs seconds from 0.05 to 3600";
+  if (!error->isEmpty() || !ReadTimeScale(p, &o->timeScale, error)) return false;
+  if (o->drift < 0) o->drift = o->band;
+  const QStringList rest = p.positionalArguments();
+  if (rest.size() != 1) {
+    *error = "wait-stable needs one address";
+    return false;
+  }
+  if (!ParseChamberAddress(rest[0], port, &o->chamber, error)) return false;
+  o->chamber.name = o->chamber.address();
+  return true;
+}
+
 }  // namespace
 
 QString ChamberEntry::address() const {
@@ -325,12 +435,16 @@ bool ParseChambersText(const QByteArray &text, const QString &fileName, quint16 
 }
 
 bool ParseArguments(const QStringList &args, Invocation *out, QString *error) {
-  bool send = !args.isEmpty() && args[0] == "send";
+  const QString form = args.isEmpty() ? QString() : args[0];
+  Action action = form == "send" ? Action::Send : form == "run" ? Action::Run
+                  : form == "wait-stable" ? Action::WaitStable : Action::Monitor;
   QCommandLineParser p;
   p.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
-  if (send) AddSendOptions(p);
+  if (action == Action::Send) AddSendOptions(p);
+  else if (action == Action::Run) AddRunOptions(p);
+  else if (action == Action::WaitStable) AddWaitOptions(p);
   else AddMonitorOptions(p);
-  QStringList withName = QStringList{"quenta-monitor"} + (send ? args.mid(1) : args);
+  QStringList withName = QStringList{"quenta-monitor"} + (action == Action::Monitor ? args : args.mid(1));
   if (!p.parse(withName)) {
     *error = p.errorText();
     return false;
@@ -339,12 +453,18 @@ bool ParseArguments(const QStringList &args, Invocation *out, QString *error) {
     out->action = Action::Help;
     return true;
   }
-  if (!send && p.isSet("version")) {
+  if (action == Action::Monitor && p.isSet("version")) {
     out->action = Action::Version;
     return true;
   }
-  out->action = send ? Action::Send : Action::Monitor;
-  return send ? ReadSendOptions(p, &out->send, error) : ReadMonitorOptions(p, &out->monitor, error);
+  out->action = action;
+  error->clear();
+  switch (action) {
+    case Action::Send: return ReadSendOptions(p, &out->send, error);
+    case Action::Run: return ReadRunOptions(p, &out->run, error);
+    case Action::WaitStable: return ReadWaitOptions(p, &out->wait, error);
+    default: return ReadMonitorOptions(p, &out->monitor, error);
+  }
 }
 
 const char *UsageText() {

@@ -31,6 +31,10 @@ enum ExitCode {
   kExitTimeout = 4,      /* send: a command got no answer within the timeout */
   kExitClosed = 5,       /* send: the chamber closed the connection before the answer was whole */
   kExitInvalid = 7,      /* send: an answer was not one to its command */
+  kExitNotStable = 8,    /* wait-stable: not stable within the timeout */
+  kExitStopped = 9,      /* wait-stable: the chamber is stopped or its error channel set */
+  kExitRefused = 10,     /* run: refused before any write (limits, journal of an ended run) */
+  kExitAborted = 11,     /* run: ended on a chamber other than by completing the profile */
 };
 
 struct ChamberEntry {
@@ -69,15 +73,51 @@ struct SendOptions {
   bool english = true;
 };
 
-enum class Action { Monitor, Send, Help, Version };
+/* "quenta-monitor run PROFILE [ADDRESS...]": a test run (run.h). */
+struct RunOptions {
+  QString profilePath;
+  QList<ChamberEntry> chambers;
+  QString csvPath;                 /* default: the profile's name with .csv, here */
+  QString journalPath;             /* default: the CSV file's name with .journal */
+  QString summaryPath;             /* default: the CSV file's name with .summary.json */
+  int timeoutMs = 2000;
+  int gapMs = 200;
+  int syncIntervalMs = 0;
+  bool metrics = false;
+  QHostAddress metricsAddress;
+  quint16 metricsPort = 0;
+  QString onAlarm;                 /* shell command run for each alarm */
+  bool dryRun = false;
+  bool abort = false;              /* end the run in the journal with the profile's abort action */
+  double timeScale = 1;            /* test only: run time per real time, against the simulator */
+};
+
+/* "quenta-monitor wait-stable ADDRESS ...". */
+struct WaitStableOptions {
+  ChamberEntry chamber;
+  int channel = 0;
+  double band = 0;
+  double drift = -1;               /* default: the band */
+  qint64 windowMs = 0;
+  qint64 waitMs = 0;               /* --timeout: how long to wait for stability */
+  int everyMs = 1000;
+  int timeoutMs = 2000;            /* of one command */
+  int gapMs = 200;
+  double timeScale = 1;
+};
+
+enum class Action { Monitor, Send, Run, WaitStable, Help, Version };
 
 struct Invocation {
   Action action = Action::Monitor;
   MonitorOptions monitor;
   SendOptions send;
+  RunOptions run;
+  WaitStableOptions wait;
 };
 
-/* Parses the arguments after the program's name, e.g. {"send",
+/* Parses the arguments after the program's name: the first word chooses
+ * the form (send, run, wait-stable; else polling), e.g. {"send",
  * "192.0.2.7", "A0", "--mode", "json"} or {"--chambers", "lab.txt"}.
  * Returns true with *out filled, or false with a one-line *error (no
  * program name, no newline): every failure is a usage error. Reads the

@@ -1,0 +1,28 @@
+/*
+ * run_commands.h -- the forms "quenta-monitor run" (run_main.cpp) and
+ * "quenta-monitor wait-stable" (wait_stable.cpp). Both need a
+ * QCoreApplication; both return the exit code (options.h).
+ */
+#ifndef QUENTA_MONITOR_RUN_COMMANDS_H
+#define QUENTA_MONITOR_RUN_COMMANDS_H
+
+#include "options.h"
+
+namespace monitor {
+
+/* Runs (or resumes, or with --dry-run shows, or with --abort ends) the
+ * profile of o on its chambers. Returns kExitOk when every chamber
+ * completed the profile; kExitUsage for a bad profile; kExitSetup when a
+ * file or the metrics endpoint cannot be used; kExitRefused when the run
+ * was refused before any write; kExitAborted when a chamber's run ended
+ * otherwise; or the CSV file's code when rows were lost. */
+int RunRun(const RunOptions &o);
+
+/* Polls o's chamber until its channel is stable. Returns kExitOk (stable),
+ * kExitNotStable (not within the timeout), kExitUnreachable (no answer)
+ * or kExitStopped (stopped, or its error channel set). */
+int RunWaitStable(const WaitStableOptions &o);
+
+}  // namespace monitor
+
+#endif
