@@ -138,12 +138,20 @@ void AppendRows(const CommandResult &result, std::string &out) {
   size_t prefix = out.size() - start;
   int count = result.values ? result.values->count : 0;
   if (count > ANSWER_VALUES_MAX) count = ANSWER_VALUES_MAX;
+  std::string run;
+  if (result.run) {
+    run += ',';
+    AppendText(result.run, false, run);
+    run += ',';
+    if (result.step > 0) run += std::to_string(result.step);
+  }
   for (int i = 0; i < count; i++) {
     if (i > 0) out.append(out, start, prefix);
     AppendValue(result.values->value[i], out);
+    out += run;
     out += '\n';
   }
-  if (count == 0) out += ",,,\n";
+  if (count == 0) out += ",,," + run + "\n";
 }
 
 }  // namespace monitor

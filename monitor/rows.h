@@ -58,6 +58,8 @@ struct CommandResult {
   bool sent = false;              /* the command was written */
   const char *reason = "";        /* why it failed, in English; "" when it did not */
   int chamberIndex = -1;          /* the chamber's place in the poller's list */
+  const char *run = nullptr;      /* a run's rows: its id (the run and step columns follow) */
+  int step = 0;                   /* the run's step, from 1; 0 before the first */
 };
 
 /* The header line, with its "\n". */
@@ -65,7 +67,13 @@ constexpr char kCsvHeader[] =
     "time,chamber,address,command,outcome,round_trip_ms,answer,"
     "value_name,value_channel,value_number,value_text\n";
 
-/* Appends the result's rows, each ending in "\n", to out. */
+/* The header of a run's file: the run and its step after the others. */
+constexpr char kRunCsvHeader[] =
+    "time,chamber,address,command,outcome,round_trip_ms,answer,"
+    "value_name,value_channel,value_number,value_text,run,step\n";
+
+/* Appends the result's rows, each ending in "\n", to out; with the run's
+ * two columns when result.run is set. */
 void AppendRows(const CommandResult &result, std::string &out);
 
 /* Appends bytes escaped as above. */

@@ -186,12 +186,13 @@ void Runner::begin(int i) {
   Chamber &c = *chambers_[static_cast<size_t>(i)];
   const QString who = QString::fromUtf8(poller_.stats()[static_cast<size_t>(i)].name);
   int step = -1;
-  int64_t lastT = -1;
+  int64_t lastT = -1, lastWall = -1;
   QString ended;
   for (const QJsonObject &r : journal_.records()) {
     if (r["chamber"].toString() != who) continue;
     QString e = r["e"].toString();
     lastT = r.contains("t") ? static_cast<int64_t>(r["t"].toDouble()) : lastT;
+    lastWall = static_cast<int64_t>(r["wall"].toDouble());
     if (e == "step") {
       step = r["step"].toInt();
       c.resumedStartMs = lastT;
@@ -226,7 +227,7 @@ void Runner::begin(int i) {
   c.outMs += away;  /* the time the run was away counts out of band */
   views_[static_cast<size_t>(i)].outOfBandMs += away;
   journal_.append({{"e", "outage"}, {"chamber", who}, {"step", step}, {"from", static_cast<double>(lastT)},
-                   {"t", static_cast<double>(now)}});
+                   {"from_wall", static_cast<double>(lastWall)}, {"t", static_cast<double>(now)}});
   log(i, QStringLiteral("resumed in step %1 (%2) after %3 s away, %4 s of its hold served")
              .arg(step + 1).arg(profile_.steps[static_cast<size_t>(step)].label).arg(away / 1000.0).arg(c.heldMs / 1000.0));
   c.resumed = true;

@@ -1,0 +1,82 @@
+/*
+ * run_record.h -- what a run did, computed again from its record: the
+ * rows of the run in the CSV file, the profile, and the journal. The end
+ * summary of "quenta-monitor run" and the report are made from it, so
+ * that every figure they show can be computed again from the CSV file by
+ * anyone (docs/runs.md says how).
+ *
+ * Per chamber and step: start and end, and per analogue channel the
+ * minimum, maximum and mean of the actual values answered; the seconds out
+ * of band (the interval from one poll of "Aa" to the next counts as the
+ * first poll was: out of band when it was not answered or a banded channel
+ * was more than its band from the set value it reported; the time the run
+ * was away, from the journal, counts out of band); interruptions (polls
+ * not answered, in a row counting once, and the run being away); alarms
+ * raised (from the journal). Over the whole run: the SHA-256 of the bytes
+ * of its rows, in file order with their line ends, per chamber and in all.
+ */
+#ifndef QUENTA_MONITOR_RUN_RECORD_H
+#define QUENTA_MONITOR_RUN_RECORD_H
+
+#include <stdint.h>
+
+#include <QByteArray>
+#include <QJsonObject>
+#include <QString>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "profile.h"
+
+namespace monitor {
+
+struct ChannelFigures {
+  double min = 0, max = 0, sum = 0;
+  uint64_t count = 0;
+  double mean() const { return count ? sum / static_cast<double>(count) : 0; }
+};
+
+struct StepFigures {
+  int step = 0;                       /* from 1 */
+  QString label;
+  int64_t startMs = -1, endMs = -1;   /* wall clock, ms since 1970: the first and last poll */
+  ChannelFigures channel[kAnalogueChannels];
+  double outOfBandSeconds = 0;
+  int interruptions = 0;
+  std::vector<QString> alarms;        /* "out_of_band", ... as raised */
+  uint64_t samples = 0;
+};
+
+struct ChamberFigures {
+  QString chamber;
+  QString status;                     /* from the journal's end, "running" when none */
+  std::vector<StepFigures> steps;     /* in the order entered */
+  uint64_t rows = 0;
+  QByteArray sha256;                  /* hexadecimal, of this chamber's rows */
+};
+
+struct RunFigures {
+  QString runId;
+  std::vector<ChamberFigures> chambers;
+  uint64_t rows = 0;
+  QByteArray sha256;                  /* of all the run's rows */
+  double timeScale = 1;
+};
+
+/* Reads the run runId from the CSV file at csvPath (the run layout) with
+ * the profile and the journal's records. Returns true, or false with
+ * *error when the file cannot be read or is not a run's CSV file. */
+bool ComputeRunFigures(const QString &csvPath, const QString &runId, const Profile &profile,
+                       const std::vector<QJsonObject> &journal, RunFigures *out, QString *error);
+
+/* The figures as the JSON of the end summary (docs/runs.md). */
+QJsonObject RunFiguresJson(const RunFigures &figures, const Profile &profile);
+
+/* The fields of one CSV line (RFC 4180, no line end); empty when the line
+ * is malformed. */
+std::vector<std::string> SplitCsvLine(const std::string &line);
+
+}  // namespace monitor
+
+#endif
