@@ -47,10 +47,8 @@ if [ "$status" != 0 ] || grep -q '^[EW]: ' "$work/lintian.txt"; then
   fail "lintian ended with $status and reported $(grep -c '^[EW]: ' "$work/lintian.txt") errors and warnings"
 fi
 
-# The service unit, checked by systemd itself on a copy whose ExecStart is the
-# unpacked program (no systemd needs to run; its man page is looked up in
-# the package). Any line about the unit fails: systemd 252 ends with 0 after
-# warnings such as an unknown key or a value it ignores.
+# The unit, with ExecStart and man page in the package. Any line about it
+# fails: systemd 252 ends with 0 after an unknown key or a bad value.
 unit=$work/unit/quenta-monitor.service
 mkdir -p "$work/unit"
 sed "s|^ExecStart=/usr/bin/|ExecStart=$root/usr/bin/|" "$root/lib/systemd/system/quenta-monitor.service" >"$unit"
