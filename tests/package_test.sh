@@ -8,8 +8,9 @@
 # accepts the metadata and desktop-file-validate the desktop entry; the
 # copyright file names the package's maintainer, the changelog its version,
 # the man pages of quenta-sim and quenta-monitor every option that their
-# --help lists, all three pages the changelog's date, and both commands the
-# package's upstream version.
+# --help lists, all three pages the changelog's date, both commands the
+# package's upstream version, and systemd-analyze verify the quenta-monitor
+# service's unit.
 # Usage: package_test.sh <build-dir>
 set -euo pipefail
 build=$1
@@ -26,7 +27,8 @@ fail() { echo "FAIL: $*"; exit 1; }
 for f in usr/libexec/quenta-ascii/ascii_e.uir usr/libexec/quenta-ascii/ascii.uir usr/bin/quenta-sim usr/bin/quenta-monitor \
          usr/share/applications/quenta-ascii.desktop usr/share/icons/hicolor/scalable/apps/quenta-ascii.svg \
          usr/share/doc/quenta-ascii/copyright usr/share/doc/quenta-ascii/changelog.Debian.gz \
-         usr/share/man/man1/quenta-ascii.1.gz usr/share/man/man1/quenta-sim.1.gz usr/share/man/man1/quenta-monitor.1.gz; do
+         usr/share/man/man1/quenta-ascii.1.gz usr/share/man/man1/quenta-sim.1.gz usr/share/man/man1/quenta-monitor.1.gz \
+         lib/systemd/system/quenta-monitor.service etc/default/quenta-monitor etc/quenta-monitor/chambers.txt; do
   [ -e "$root/$f" ] || fail "$f missing"
 done
 dpkg-deb -f "$deb" Depends | grep -q libqt6widgets6 || fail "no dependency on the Qt 6 widgets library"
@@ -44,6 +46,28 @@ if [ "$status" != 0 ] || grep -q '^[EW]: ' "$work/lintian.txt"; then
   cat "$work/lintian.txt"
   fail "lintian ended with $status and reported $(grep -c '^[EW]: ' "$work/lintian.txt") errors and warnings"
 fi
+
+# The unit, with ExecStart and man page in the package. Any line about it
+# fails: systemd 252 ends with 0 after an unknown key or a bad value.
+unit=$work/unit/quenta-monitor.service
+mkdir -p "$work/unit"
+sed "s|^ExecStart=/usr/bin/|ExecStart=$root/usr/bin/|" "$root/lib/systemd/system/quenta-monitor.service" >"$unit"
+status=0
+MANPATH=$root/usr/share/man systemd-analyze verify "$unit" >"$work/verify.txt" 2>&1 || status=$?
+if [ "$status" != 0 ] || grep -q quenta-monitor "$work/verify.txt"; then
+  cat "$work/verify.txt"
+  fail "systemd-analyze verify rejects quenta-monitor.service (status $status)"
+fi
+# The options file holds what the variable of ExecStart needs: options the
+# monitor takes and the shipped chambers file, which lists no chamber yet.
+var=$(sed -n 's/^ExecStart=.*\$\([A-Z_]*\).*/\1/p' "$unit")
+options=$(. "$root/etc/default/quenta-monitor" && echo "${!var:-}")
+status=0
+"$root/usr/bin/quenta-monitor" ${options//\/etc\//$root/etc/} 2>"$work/options.txt" || status=$?
+[ -n "$options" ] && [ "$status" = 2 ] && grep -q "^quenta-monitor: no chambers" "$work/options.txt" ||
+  fail "the service's options \"$options\" are not the monitor's: $(cat "$work/options.txt")"
+# The exposure figure, for docs/monitor.md: printed, not judged.
+systemd-analyze security --offline=yes "$unit" 2>&1 | grep -m1 'Overall exposure' || echo "systemd-analyze security gave no figure"
 
 # AppStream metadata (one file, named after its id) and the desktop entry it launches.
 metainfo=("$root"/usr/share/metainfo/*.metainfo.xml)
