@@ -221,6 +221,10 @@ void Runner::begin(int i) {
     checkFinished();
     return;
   }
+  if (settings_.abortOnly) {
+    c.step = step;
+    return act(i, profile_.onAbort, "aborted by --abort");
+  }
   if (step < 0) return enter(i, 0);
   int64_t now = nowMs();
   int64_t away = std::max<int64_t>(0, now - lastT);

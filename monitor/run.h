@@ -79,6 +79,7 @@ struct ChamberRunView {
 struct RunSettings {
   double timeScale = 1;       /* run time per real time; > 1 only against the simulator */
   QString onAlarm;            /* command run for each alarm raised or cleared; empty: none */
+  bool abortOnly = false;     /* end the run at once with the profile's abort action */
 };
 
 class Runner : public QObject {
