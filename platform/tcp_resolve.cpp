@@ -6,11 +6,12 @@
  * than its timeout.
  *
  * A resolver call cannot be cancelled, so a lookup whose connect gave up
- * goes on. It stays entered under its name and port until it answers: the
- * next connect to the same name waits for it instead of starting another,
- * and at most TCP_LOOKUP_MAX run at once. Each thread ends when its
- * resolver call returns; one still inside it when the process ends is not
- * waited for and ends with the process.
+ * goes on, entered under its name and port: the next connect to the same
+ * name waits for it instead of starting another, or takes its answer if it
+ * came meanwhile (an answer nobody took is dropped only to make room for
+ * another name), and at most TCP_LOOKUP_MAX run at once. Each thread ends
+ * when its resolver call returns; one still inside it when the process ends
+ * is not waited for and ends with the process.
  */
 #include <ctype.h>
 #include <stdio.h>
@@ -97,8 +98,8 @@ static void RunLookup(std::shared_ptr<Lookup> lookup, TcpResolverFunc resolve, s
     lookup->board->answered.notify_all();
 }
 
-/* Drops the lookups that have answered but that nobody took. The caller
- * holds the board's lock. */
+/* Drops the lookups that have answered but that nobody took, to make room
+ * for a lookup of another name. The caller holds the board's lock. */
 static void ForgetAnswered(void)
 {
     for (auto it = lookups.begin(); it != lookups.end();)
@@ -147,8 +148,9 @@ static int TakeAnswer(std::unique_lock<std::mutex> &hold, const std::string &key
 /*
  * Looks host name up with port on a thread of its own, so that a resolver
  * that does not answer holds the caller up no longer than deadline. A
- * lookup of the same name and port still running is waited for instead
- * of a second one; with TCP_LOOKUP_MAX running, a new name waits for one
+ * lookup of the same name and port entered before is taken instead of a
+ * second one: its answer if it came after its own connect gave up, else
+ * it is waited for. With TCP_LOOKUP_MAX running, a new name waits for one
  * of them to answer. Returns 0 and sets *result (free with freeaddrinfo),
  * TCPE_HOST_NOT_FOUND or TCPE_TIMEOUT.
  */
@@ -159,7 +161,6 @@ static int LookUpName(const char *name, const char *port, TcpClock::time_point d
     std::unique_lock<std::mutex> hold(board->lock);
     std::shared_ptr<Lookup> lookup;
 
-    ForgetAnswered();
     auto it = lookups.find(key);
     if (it != lookups.end())
         return TakeAnswer(hold, key, it->second, deadline, result);
