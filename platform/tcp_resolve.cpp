@@ -1,9 +1,11 @@
 /*
  * tcp_resolve.cpp -- the server text of a connect turned into addresses,
- * without the blanks and tabs around it: a dotted IPv4 address or an IPv6
- * literal at once, a host name by the resolver on a thread of its own, so
- * that a name server that does not answer holds the connect up no longer
- * than its timeout.
+ * without the blanks and tabs around it, read as every part of the system
+ * reads a host text (ParseHostText, protocol/address.h): a dotted IPv4
+ * address or an IPv6 literal at once, a host name by the resolver on a
+ * thread of its own, so that a name server that does not answer holds the
+ * connect up no longer than its timeout; anything else is refused without
+ * asking anyone.
  *
  * A resolver call cannot be cancelled, so a lookup whose connect gave up
  * goes on, entered under its name and port: the next connect to the same
@@ -13,7 +15,6 @@
  * when its resolver call returns; one still inside it when the process ends
  * is not waited for and ends with the process.
  */
-#include <ctype.h>
 #include <stdio.h>
 #include <string.h>
 #include <sys/socket.h>
@@ -28,11 +29,10 @@
 #include <system_error>
 #include <thread>
 
+#include "address.h"
 #include "tcp.h"
 #include "tcp_resolve.h"
 
-/* Longest host name a resolver accepts. */
-static const size_t HOST_NAME_MAX_LENGTH = 253;
 static const size_t PORT_TEXT_SIZE = 8;
 
 /* Where lookup threads leave their answers: one lock and one wake-up for
@@ -62,21 +62,6 @@ static std::atomic<TcpResolverFunc> resolverForTest{nullptr};
 void TcpSetResolverForTest(TcpResolverFunc resolver)
 {
     resolverForTest = resolver;
-}
-
-/* True when name can be a host name: letters, digits, '-', '.', '_'. */
-static bool IsHostName(const char *name)
-{
-    size_t length = strlen(name);
-
-    if (length == 0 || length > HOST_NAME_MAX_LENGTH)
-        return false;
-    for (size_t i = 0; i < length; i++) {
-        unsigned char ch = (unsigned char)name[i];
-        if (!isalnum(ch) && ch != '-' && ch != '.' && ch != '_')
-            return false;
-    }
-    return true;
 }
 
 /* Thread body of a name lookup: resolves host and port with resolve, hands
@@ -185,19 +170,31 @@ static std::string Trimmed(const char *server)
     return std::string(start, length);
 }
 
+/* address: an IPv4 or IPv6 literal of family, as ParseHostText accepts
+ * it. Returns 0 and sets *result (free with freeaddrinfo), or
+ * TCPE_HOST_NOT_FOUND (an IPv6 zone that names no interface). */
+static int NumericAddress(const std::string &address, int family, const char *port,
+                          struct addrinfo **result)
+{
+    struct addrinfo hints = {};
+
+    hints.ai_family = family;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_flags = AI_NUMERICHOST | AI_NUMERICSERV;
+    return getaddrinfo(address.c_str(), port, &hints, result) == 0 ? 0 : TCPE_HOST_NOT_FOUND;
+}
+
 int TcpResolve(const char *server, unsigned port, TcpClock::time_point deadline,
                struct addrinfo **result)
 {
-    const std::string name = Trimmed(server);
+    const std::string text = Trimmed(server);
     char portText[PORT_TEXT_SIZE];
-    struct addrinfo hints = {};
 
     snprintf(portText, sizeof portText, "%u", port);
-    hints.ai_socktype = SOCK_STREAM;
-    hints.ai_flags = AI_NUMERICHOST | AI_NUMERICSERV;
-    if (getaddrinfo(name.c_str(), portText, &hints, result) == 0)
-        return 0;
-    if (!IsHostName(name.c_str()))
-        return TCPE_HOST_NOT_FOUND;
-    return LookUpName(name.c_str(), portText, deadline, result);
+    switch (ParseHostText(text.c_str(), nullptr)) {
+    case HOST_IPV4: return NumericAddress(text, AF_INET, portText, result);
+    case HOST_IPV6: return NumericAddress(text, AF_INET6, portText, result);
+    case HOST_NAME: return LookUpName(text.c_str(), portText, deadline, result);
+    default: return TCPE_HOST_NOT_FOUND;
+    }
 }
