@@ -6,6 +6,7 @@
 #include "uicore.h"
 
 #include <QCloseEvent>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPainter>
@@ -32,6 +33,20 @@ void PanelWindow::closeEvent(QCloseEvent *event)
     UiPanel *p = UiFindPanel(handle_);
     if (p && p->closeControl)
         UiDispatch(handle_, p->closeControl, EVENT_COMMIT, 0, 0);
+}
+
+/* Esc that no control of a popup (a panel shown modal by InstallPopup)
+ * used commits the popup's close control, as the window manager's close
+ * does. A panel that is no popup leaves Esc to its shortcuts (Quit). */
+void PanelWindow::keyPressEvent(QKeyEvent *event)
+{
+    UiPanel *p = UiFindPanel(handle_);
+    if (event->key() != Qt::Key_Escape || event->modifiers() != Qt::NoModifier ||
+        !isModal() || !p || !p->closeControl) {
+        QWidget::keyPressEvent(event);
+        return;
+    }
+    UiDispatch(handle_, p->closeControl, EVENT_COMMIT, 0, 0);
 }
 
 /* ---- Lamps ---- */

@@ -1,9 +1,9 @@
 /*
  * widgets.h -- the few widgets Qt does not have ready: the panel window
- * (which turns a window-manager close into a commit of its close control),
- * the LED lamp, the toggle button that lights up when on, the ring slide
- * (a slider with a label at each position), the text message and the
- * validator that keeps text fields to Latin-1.
+ * (which turns a window-manager close, and Esc in a popup, into a commit
+ * of its close control), the LED lamp, the toggle button that lights up
+ * when on, the ring slide (a slider with a label at each position), the
+ * text message and the validator that keeps text fields to Latin-1.
  */
 #ifndef QUENTA_WIDGETS_H
 #define QUENTA_WIDGETS_H
@@ -26,6 +26,7 @@ public:
 
 protected:
     void closeEvent(QCloseEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
 
 private:
     int handle_;

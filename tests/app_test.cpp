@@ -13,6 +13,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QElapsedTimer>
+#include <QKeySequence>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPlainTextEdit>
@@ -643,7 +644,9 @@ TEST_F(Module, PopupShowsTheCommittedLineOfEitherList)
     struct {
         int list;
         std::string text;
-    } cases[] = {{ZEICHEN_EMPFANGEN, "first answer"}, {ZEICHEN_GESENDET, longLine}};
+        Qt::Key closeKey;
+    } cases[] = {{ZEICHEN_EMPFANGEN, "first answer", Qt::Key_Return},
+                 {ZEICHEN_GESENDET, longLine, Qt::Key_Escape}};
     int lastPanel = -1;
     for (const auto &c : cases) {
         SCOPED_TRACE(c.list);
@@ -657,8 +660,8 @@ TEST_F(Module, PopupShowsTheCommittedLineOfEitherList)
         EXPECT_STREQ(title, "Text");
         EXPECT_EQ(QApplication::activeModalWidget(), GetPanelWidget(textPanel))
             << "the main panel takes no input meanwhile";
-        QTest::keyClick(GetCtrlWidget(textPanel, TEXTBOX), Qt::Key_Return);
-        EXPECT_EQ(textPanel, -1);
+        QTest::keyClick(GetCtrlWidget(textPanel, TEXTBOX), c.closeKey);
+        EXPECT_EQ(textPanel, -1) << "closed by " << QKeySequence(c.closeKey).toString().toStdString();
         EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
     }
 }
