@@ -17,12 +17,39 @@
 #include <QStyle>
 #include <QStyleOptionButton>
 #include <QStylePainter>
+#include <QWindow>
 
 /* ---- PanelWindow ---- */
 
 PanelWindow::PanelWindow(int handle, QWidget *parent)
     : QWidget(parent, parent ? Qt::Dialog : Qt::Window), handle_(handle)
 {
+}
+
+bool PanelWindow::takeAwaitingScreen()
+{
+    const bool awaiting = awaitingScreen_;
+    awaitingScreen_ = false;
+    return awaiting;
+}
+
+/* Shown by the program (a spontaneous Show is a restore from minimised):
+ * awaiting the screen until its window reports being exposed. */
+bool PanelWindow::event(QEvent *event)
+{
+    if (event->type() == QEvent::Show && !event->spontaneous() && windowHandle()) {
+        awaitingScreen_ = !windowHandle()->isExposed();
+        windowHandle()->installEventFilter(this);
+    }
+    return QWidget::event(event);
+}
+
+/* Watches the panel's own window: exposed once, it has been on the screen. */
+bool PanelWindow::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() == QEvent::Expose && static_cast<QWindow *>(watched)->isExposed())
+        awaitingScreen_ = false;
+    return QWidget::eventFilter(watched, event);
 }
 
 /* The window manager's close never closes the window by itself: it

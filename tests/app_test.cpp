@@ -2,9 +2,11 @@
  * app_test.cpp -- the module ASCII on the real panel (offscreen) against
  * real TCP peers on loopback: start-up, the LED and `connected` after each
  * caller, the history lists, sending by hand and cyclically, the receive
- * path with its options, and the text popup.
+ * path with its options, and the text popup; on X11 only (app_x11_test,
+ * under Xvfb), cyclic sending while the window is off the screen.
  *
- * Each test case uses its own address 127.0.0.30, .31, ... port 1080.
+ * Each test case uses its own address 127.0.0.30, .31, ... port 1080;
+ * the X11 one 127.0.53.1.
  * What must happen is waited for with generous bounds (kWaitMs), so that a
  * loaded machine passes; what must not happen gets kQuietMs to show.
  */
@@ -17,10 +19,13 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPlainTextEdit>
+#include <QProcess>
 #include <QTest>
 
 #include <poll.h>
 
+#include <algorithm>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -683,6 +688,69 @@ TEST_F(Module, DoubleClickOnAHistoryLineOpensThePopup)
     QTest::mouseDClick(list->viewport(), Qt::LeftButton, Qt::NoModifier, item.center());
     ASSERT_NE(textPanel, -1);
     EXPECT_EQ(StringVal(textPanel, TEXTBOX), "P001");
+}
+
+/* ---- Off the screen: X11 only, run by app_x11_test under Xvfb. ---- */
+
+/* xdotool does command to w's window as a window manager would (the test's
+ * X server has none) and waits until the X server has done it. */
+bool Xdotool(const char *command, QWidget *w)
+{
+    return QProcess::execute("xdotool", {command, "--sync", QString::number(w->winId())}) == 0;
+}
+
+/* Cyclic sending every second, with a connect and so the wait cursor's
+ * painting on every tick (CLOSE_CONN), while the main window is off the
+ * screen and after it is back: the i-th command the chamber receives comes
+ * in the i-th cycle, late by less than lateMs: none lost, none extra. */
+TEST(OffTheScreen, CyclicSendingKeepsItsRhythm)
+{
+    if (QGuiApplication::platformName() != "xcb")
+        GTEST_SKIP() << "needs X11: app_x11_test runs it under Xvfb";
+    const struct {
+        const char *how;
+        std::function<bool(QWidget *)> away, back;
+    } cases[] = {
+        {"minimised", [](QWidget *w) { w->showMinimized(); return Xdotool("windowunmap", w); },
+         [](QWidget *w) { w->showNormal(); return true; }},
+        {"unmapped by the window manager", [](QWidget *w) { return Xdotool("windowunmap", w); },
+         [](QWidget *w) { return Xdotool("windowmap", w); }},
+    };
+    const qint64 cycleMs = 1000, lateMs = 750;
+    LoopbackPeer chamber("127.0.53.1");
+    AsciiRegisterCallbacks();
+    ASSERT_GT(mainPanel = LoadPanel(0, AsciiPanelFile(), PANEL), 0);
+    QWidget *window = GetPanelWidget(mainPanel);
+    DisplayPanel(mainPanel);
+    SetCtrlVal(mainPanel, IP, "127.0.53.1");
+    SetCtrlVal(mainPanel, SEND_STRING, "A0");
+    SetCtrlVal(mainPanel, CLOSE_CONN, 1);
+    SetCtrlAttribute(mainPanel, SCANNER, ATTR_INTERVAL, cycleMs / 1000.0);
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.how);
+        std::vector<qint64> late;   /* the i-th command's time less i cycles */
+        QElapsedTimer clock;
+        clock.start();
+        ResumeTimerCallbacks();
+        for (qint64 i = 0; i < 9; i++) {
+            if (i == 2) {
+                ASSERT_TRUE(c.away(window));
+                ASSERT_TRUE(QTest::qWaitFor([&] { return !window->testAttribute(Qt::WA_Mapped); }, kWaitMs));
+            }
+            if (i == 6) {
+                ASSERT_TRUE(c.back(window));
+            }
+            const int fd = chamber.acceptOne(kWaitMs);
+            ASSERT_EQ(chamber.readSome(fd, kWaitMs), "A0") << "command " << i + 1;
+            chamber.closeConn(fd);
+            late.push_back(clock.elapsed() - i * cycleMs);
+        }
+        SuspendTimerCallbacks();
+        const qint64 phase = *std::min_element(late.begin(), late.end());
+        for (size_t i = 0; i < late.size(); i++)
+            EXPECT_LT(late[i] - phase, lateMs) << "command " << i + 1 << " came " << late[i] - phase << " ms late";
+    }
+    DiscardPanel(mainPanel);
 }
 
 } // namespace
