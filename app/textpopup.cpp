@@ -1,7 +1,9 @@
 /*
  * textpopup.cpp -- the modal popup TXTPANEL that shows one history line in
  * full: FullText opens it on a commit of either history list, CloseText
- * discards it on a commit of its text box. Every opening loads a fresh copy.
+ * discards it on a commit of its text box (Enter in it; Esc or the window's
+ * close, which the library turns into that commit). Every opening loads a
+ * fresh copy.
  */
 #include <stddef.h>
 

@@ -16,8 +16,14 @@
  *            round trips); reading them only queues Qt's own events.
  *
  * and then each window is painted at once (QWidget::repaint) and the
- * requests flushed again. No callback runs meanwhile: events that arise
- * are queued for the event loop as before. The client libraries are
+ * requests flushed again. Only a panel shown a moment ago is waited for,
+ * and once: a window that has been on the screen and is off it now will
+ * not come back by itself, and waiting for it would hold up every blocking
+ * call and the timer's ticks with them. A minimised window (Qt's state,
+ * which also follows a window manager's iconic state) is skipped; another
+ * window off the screen (unmapped by the window manager) is asked about
+ * without waiting, in case it has just come back. No callback runs
+ * meanwhile: events that arise are queued for the event loop as before. The client libraries are
  * loaded at run time, as Qt's plugins load them.
  *
  * A title set goes to the display server only when the program waits or
@@ -31,6 +37,7 @@
  * UiShowPending (uicore.h).
  */
 #include "uicore.h"
+#include "widgets.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -119,22 +126,22 @@ bool XcbViewable(void *conn, QWidget *w)
 }
 #endif
 
-/* Waits until the window system shows w, within its bounds. Returns true
- * when it does. */
-bool WaitExposed(QWidget *w)
+/* Asks the window system whether it shows w; with wait, waits until it
+ * does, within the bounds above. Returns true when it does. */
+bool WindowShown(QWidget *w, bool wait)
 {
 #if QT_CONFIG(xcb)
     if (void *conn = XcbConnection()) {
         QElapsedTimer waited;
         waited.start();
-        while (!XcbViewable(conn, w) && waited.elapsed() < kMapWaitMs)
+        while (wait && !XcbViewable(conn, w) && waited.elapsed() < kMapWaitMs)
             QThread::msleep(kMapPollMs);
         return XcbViewable(conn, w);
     }
 #endif
     QPlatformWindow *pw = w->windowHandle() ? w->windowHandle()->handle() : nullptr;
     if (void *display = WaylandDisplay()) {
-        for (int i = 0; pw && !pw->isExposed() && i < kRoundTrips; i++)
+        for (int i = 0; wait && pw && !pw->isExposed() && i < kRoundTrips; i++)
             if (CallClient(kWayland, "wl_display_roundtrip", display) < 0)
                 break;
     }
@@ -199,9 +206,11 @@ void UiPaintNow(void)
     bool fresh = false;
     UiShowPending();
     for (QWidget *w : QApplication::topLevelWidgets()) {
-        if (!w->isVisible())
+        if (!w->isVisible() || w->isMinimized())
             continue;
-        if (!w->testAttribute(Qt::WA_Mapped) && WaitExposed(w)) {
+        PanelWindow *panel = qobject_cast<PanelWindow *>(w);
+        const bool justShown = panel && panel->takeAwaitingScreen();
+        if (!w->testAttribute(Qt::WA_Mapped) && WindowShown(w, justShown)) {
             /* Shown: Qt would learn it from the event loop, and paint. */
             w->setAttribute(Qt::WA_Mapped);
             fresh = true;

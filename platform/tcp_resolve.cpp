@@ -1,18 +1,20 @@
 /*
  * tcp_resolve.cpp -- the server text of a connect turned into addresses,
- * without the blanks and tabs around it: a dotted IPv4 address or an IPv6
- * literal at once, a host name by the resolver on a thread of its own, so
- * that a name server that does not answer holds the connect up no longer
- * than its timeout.
+ * without the blanks and tabs around it, read as every part of the system
+ * reads a host text (ParseHostText, protocol/address.h): a dotted IPv4
+ * address or an IPv6 literal at once, a host name by the resolver on a
+ * thread of its own, so that a name server that does not answer holds the
+ * connect up no longer than its timeout; anything else is refused without
+ * asking anyone.
  *
  * A resolver call cannot be cancelled, so a lookup whose connect gave up
- * goes on. It stays entered under its name and port until it answers: the
- * next connect to the same name waits for it instead of starting another,
- * and at most TCP_LOOKUP_MAX run at once. Each thread ends when its
- * resolver call returns; one still inside it when the process ends is not
- * waited for and ends with the process.
+ * goes on, entered under its name and port: the next connect to the same
+ * name waits for it instead of starting another, or takes its answer if it
+ * came meanwhile (an answer nobody took is dropped only to make room for
+ * another name), and at most TCP_LOOKUP_MAX run at once. Each thread ends
+ * when its resolver call returns; one still inside it when the process ends
+ * is not waited for and ends with the process.
  */
-#include <ctype.h>
 #include <stdio.h>
 #include <string.h>
 #include <sys/socket.h>
@@ -27,11 +29,10 @@
 #include <system_error>
 #include <thread>
 
+#include "address.h"
 #include "tcp.h"
 #include "tcp_resolve.h"
 
-/* Longest host name a resolver accepts. */
-static const size_t HOST_NAME_MAX_LENGTH = 253;
 static const size_t PORT_TEXT_SIZE = 8;
 
 /* Where lookup threads leave their answers: one lock and one wake-up for
@@ -63,21 +64,6 @@ void TcpSetResolverForTest(TcpResolverFunc resolver)
     resolverForTest = resolver;
 }
 
-/* True when name can be a host name: letters, digits, '-', '.', '_'. */
-static bool IsHostName(const char *name)
-{
-    size_t length = strlen(name);
-
-    if (length == 0 || length > HOST_NAME_MAX_LENGTH)
-        return false;
-    for (size_t i = 0; i < length; i++) {
-        unsigned char ch = (unsigned char)name[i];
-        if (!isalnum(ch) && ch != '-' && ch != '.' && ch != '_')
-            return false;
-    }
-    return true;
-}
-
 /* Thread body of a name lookup: resolves host and port with resolve, hands
  * the result to lookup and wakes whoever waits for an answer. */
 static void RunLookup(std::shared_ptr<Lookup> lookup, TcpResolverFunc resolve, std::string host,
@@ -97,8 +83,8 @@ static void RunLookup(std::shared_ptr<Lookup> lookup, TcpResolverFunc resolve, s
     lookup->board->answered.notify_all();
 }
 
-/* Drops the lookups that have answered but that nobody took. The caller
- * holds the board's lock. */
+/* Drops the lookups that have answered but that nobody took, to make room
+ * for a lookup of another name. The caller holds the board's lock. */
 static void ForgetAnswered(void)
 {
     for (auto it = lookups.begin(); it != lookups.end();)
@@ -147,8 +133,9 @@ static int TakeAnswer(std::unique_lock<std::mutex> &hold, const std::string &key
 /*
  * Looks host name up with port on a thread of its own, so that a resolver
  * that does not answer holds the caller up no longer than deadline. A
- * lookup of the same name and port still running is waited for instead
- * of a second one; with TCP_LOOKUP_MAX running, a new name waits for one
+ * lookup of the same name and port entered before is taken instead of a
+ * second one: its answer if it came after its own connect gave up, else
+ * it is waited for. With TCP_LOOKUP_MAX running, a new name waits for one
  * of them to answer. Returns 0 and sets *result (free with freeaddrinfo),
  * TCPE_HOST_NOT_FOUND or TCPE_TIMEOUT.
  */
@@ -159,7 +146,6 @@ static int LookUpName(const char *name, const char *port, TcpClock::time_point d
     std::unique_lock<std::mutex> hold(board->lock);
     std::shared_ptr<Lookup> lookup;
 
-    ForgetAnswered();
     auto it = lookups.find(key);
     if (it != lookups.end())
         return TakeAnswer(hold, key, it->second, deadline, result);
@@ -184,19 +170,31 @@ static std::string Trimmed(const char *server)
     return std::string(start, length);
 }
 
+/* address: an IPv4 or IPv6 literal of family, as ParseHostText accepts
+ * it. Returns 0 and sets *result (free with freeaddrinfo), or
+ * TCPE_HOST_NOT_FOUND (an IPv6 zone that names no interface). */
+static int NumericAddress(const std::string &address, int family, const char *port,
+                          struct addrinfo **result)
+{
+    struct addrinfo hints = {};
+
+    hints.ai_family = family;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_flags = AI_NUMERICHOST | AI_NUMERICSERV;
+    return getaddrinfo(address.c_str(), port, &hints, result) == 0 ? 0 : TCPE_HOST_NOT_FOUND;
+}
+
 int TcpResolve(const char *server, unsigned port, TcpClock::time_point deadline,
                struct addrinfo **result)
 {
-    const std::string name = Trimmed(server);
+    const std::string text = Trimmed(server);
     char portText[PORT_TEXT_SIZE];
-    struct addrinfo hints = {};
 
     snprintf(portText, sizeof portText, "%u", port);
-    hints.ai_socktype = SOCK_STREAM;
-    hints.ai_flags = AI_NUMERICHOST | AI_NUMERICSERV;
-    if (getaddrinfo(name.c_str(), portText, &hints, result) == 0)
-        return 0;
-    if (!IsHostName(name.c_str()))
-        return TCPE_HOST_NOT_FOUND;
-    return LookUpName(name.c_str(), portText, deadline, result);
+    switch (ParseHostText(text.c_str(), nullptr)) {
+    case HOST_IPV4: return NumericAddress(text, AF_INET, portText, result);
+    case HOST_IPV6: return NumericAddress(text, AF_INET6, portText, result);
+    case HOST_NAME: return LookUpName(text.c_str(), portText, deadline, result);
+    default: return TCPE_HOST_NOT_FOUND;
+    }
 }

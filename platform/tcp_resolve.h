@@ -14,10 +14,12 @@
 using TcpClock = std::chrono::steady_clock;
 
 /*
- * server: a dotted IPv4 address, an IPv6 literal or a host name; port
- * 1..65535. Returns 0 and sets *result (free it with freeaddrinfo), or
- * TCPE_HOST_NOT_FOUND, or TCPE_TIMEOUT when the resolver has not answered
- * by deadline.
+ * server: a dotted IPv4 address, an IPv6 literal or a host name as
+ * ParseHostText (protocol/address.h) reads it, blanks and tabs around it
+ * allowed; port 1..65535. Returns 0 and sets *result (free it with
+ * freeaddrinfo), or TCPE_HOST_NOT_FOUND (a text that names no host is
+ * refused without asking the resolver), or TCPE_TIMEOUT when the resolver
+ * has not answered by deadline.
  */
 int TcpResolve(const char *server, unsigned port, TcpClock::time_point deadline,
                struct addrinfo **result);

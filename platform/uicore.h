@@ -108,9 +108,10 @@ void UiBuildControl(UiPanel *p, int id);
  * cursor) now, without running the event loop (onscreen.cpp). */
 void UiFlushDisplay(void);
 
-/* Paints every shown window now, once the window system shows it (waiting
- * for that within bounds), and flushes: for the moment before the program
- * blocks. Runs no callback. */
+/* Paints every window on the screen now and flushes: for the moment before
+ * the program blocks. A panel shown a moment ago is waited for until the
+ * window system shows it (within bounds); a window that has been on the
+ * screen and is off it now (minimised, unmapped) is not. Runs no callback. */
 void UiPaintNow(void);
 
 /* Titles: a title set is kept in its panel and sent to the display server

@@ -6,6 +6,7 @@
 #include "uicore.h"
 
 #include <QCloseEvent>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPainter>
@@ -16,12 +17,39 @@
 #include <QStyle>
 #include <QStyleOptionButton>
 #include <QStylePainter>
+#include <QWindow>
 
 /* ---- PanelWindow ---- */
 
 PanelWindow::PanelWindow(int handle, QWidget *parent)
     : QWidget(parent, parent ? Qt::Dialog : Qt::Window), handle_(handle)
 {
+}
+
+bool PanelWindow::takeAwaitingScreen()
+{
+    const bool awaiting = awaitingScreen_;
+    awaitingScreen_ = false;
+    return awaiting;
+}
+
+/* Shown by the program (a spontaneous Show is a restore from minimised):
+ * awaiting the screen until its window reports being exposed. */
+bool PanelWindow::event(QEvent *event)
+{
+    if (event->type() == QEvent::Show && !event->spontaneous() && windowHandle()) {
+        awaitingScreen_ = !windowHandle()->isExposed();
+        windowHandle()->installEventFilter(this);
+    }
+    return QWidget::event(event);
+}
+
+/* Watches the panel's own window: exposed once, it has been on the screen. */
+bool PanelWindow::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() == QEvent::Expose && static_cast<QWindow *>(watched)->isExposed())
+        awaitingScreen_ = false;
+    return QWidget::eventFilter(watched, event);
 }
 
 /* The window manager's close never closes the window by itself: it
@@ -32,6 +60,20 @@ void PanelWindow::closeEvent(QCloseEvent *event)
     UiPanel *p = UiFindPanel(handle_);
     if (p && p->closeControl)
         UiDispatch(handle_, p->closeControl, EVENT_COMMIT, 0, 0);
+}
+
+/* Esc that no control of a popup (a panel shown modal by InstallPopup)
+ * used commits the popup's close control, as the window manager's close
+ * does. A panel that is no popup leaves Esc to its shortcuts (Quit). */
+void PanelWindow::keyPressEvent(QKeyEvent *event)
+{
+    UiPanel *p = UiFindPanel(handle_);
+    if (event->key() != Qt::Key_Escape || event->modifiers() != Qt::NoModifier ||
+        !isModal() || !p || !p->closeControl) {
+        QWidget::keyPressEvent(event);
+        return;
+    }
+    UiDispatch(handle_, p->closeControl, EVENT_COMMIT, 0, 0);
 }
 
 /* ---- Lamps ---- */

@@ -1,9 +1,10 @@
 /*
  * widgets.h -- the few widgets Qt does not have ready: the panel window
- * (which turns a window-manager close into a commit of its close control),
- * the LED lamp, the toggle button that lights up when on, the ring slide
- * (a slider with a label at each position), the text message and the
- * validator that keeps text fields to Latin-1.
+ * (which turns a window-manager close, and Esc in a popup, into a commit
+ * of its close control, and knows whether it has reached the screen since
+ * it was shown), the LED lamp, the toggle button that lights up when on,
+ * the ring slide (a slider with a label at each position), the text
+ * message and the validator that keeps text fields to Latin-1.
  */
 #ifndef QUENTA_WIDGETS_H
 #define QUENTA_WIDGETS_H
@@ -23,12 +24,22 @@ class PanelWindow : public QWidget {
     Q_OBJECT
 public:
     PanelWindow(int handle, QWidget *parent);
+    /* True once after the program showed the window (DisplayPanel,
+     * InstallPopup) while the window system has not yet shown it: the one
+     * moment worth waiting for before a blocking call (onscreen.cpp).
+     * False for a window that has been on the screen since, and is off it
+     * now (minimised, unmapped by the window manager). */
+    bool takeAwaitingScreen();
 
 protected:
+    bool event(QEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
 
 private:
     int handle_;
+    bool awaitingScreen_ = false;
 };
 
 /* A round lamp: green when on, dark when off. Takes no input. Its value

@@ -8,3 +8,6 @@ endif()
 quenta_test(app_test QT LOCK chamber-127.0.0.1 TIMEOUT 240
   SOURCES app_test.cpp loopback_peer.cpp
   LIBS ascii_module Qt6::Test)
+# Its cases that need X11, on an X server of its own.
+add_test(NAME app_x11_test COMMAND ${PROJECT_SOURCE_DIR}/scripts/with-xvfb.sh $<TARGET_FILE:app_test> --gtest_filter=OffTheScreen.*)
+set_tests_properties(app_x11_test PROPERTIES TIMEOUT 120 LABELS platform ENVIRONMENT QT_QPA_PLATFORM=xcb)

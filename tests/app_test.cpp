@@ -2,7 +2,8 @@
  * app_test.cpp -- the module ASCII on the real panel (offscreen) against
  * real TCP peers on loopback: start-up, the LED and `connected` after each
  * caller, the history lists, sending by hand and cyclically, the receive
- * path with its options, and the text popup.
+ * path with its options, and the text popup; under Xvfb (app_x11_test),
+ * cyclic sending while the window is off the screen, against 127.0.53.1.
  *
  * Each test case uses its own address 127.0.0.30, .31, ... port 1080.
  * What must happen is waited for with generous bounds (kWaitMs), so that a
@@ -16,10 +17,12 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPlainTextEdit>
+#include <QProcess>
 #include <QTest>
 
 #include <poll.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -643,7 +646,9 @@ TEST_F(Module, PopupShowsTheCommittedLineOfEitherList)
     struct {
         int list;
         std::string text;
-    } cases[] = {{ZEICHEN_EMPFANGEN, "first answer"}, {ZEICHEN_GESENDET, longLine}};
+        Qt::Key closeKey;
+    } cases[] = {{ZEICHEN_EMPFANGEN, "first answer", Qt::Key_Return},
+                 {ZEICHEN_GESENDET, longLine, Qt::Key_Escape}};
     int lastPanel = -1;
     for (const auto &c : cases) {
         SCOPED_TRACE(c.list);
@@ -657,8 +662,8 @@ TEST_F(Module, PopupShowsTheCommittedLineOfEitherList)
         EXPECT_STREQ(title, "Text");
         EXPECT_EQ(QApplication::activeModalWidget(), GetPanelWidget(textPanel))
             << "the main panel takes no input meanwhile";
-        QTest::keyClick(GetCtrlWidget(textPanel, TEXTBOX), Qt::Key_Return);
-        EXPECT_EQ(textPanel, -1);
+        QTest::keyClick(GetCtrlWidget(textPanel, TEXTBOX), c.closeKey);
+        EXPECT_EQ(textPanel, -1) << (c.closeKey == Qt::Key_Escape ? "Esc" : "Enter") << " closes it";
         EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
     }
 }
@@ -680,6 +685,58 @@ TEST_F(Module, DoubleClickOnAHistoryLineOpensThePopup)
     QTest::mouseDClick(list->viewport(), Qt::LeftButton, Qt::NoModifier, item.center());
     ASSERT_NE(textPanel, -1);
     EXPECT_EQ(StringVal(textPanel, TEXTBOX), "P001");
+}
+
+/* ---- Off the screen: X11 only, run by app_x11_test under Xvfb. ---- */
+
+/* Cyclic sending every second with a connect, and so the wait cursor's
+ * painting, on every tick (CLOSE_CONN) while the main window is minimised
+ * or unmapped (xdotool plays the window manager) and after it is back:
+ * the i-th command comes in the i-th cycle: none lost, none extra. */
+TEST(OffTheScreen, CyclicSendingKeepsItsRhythm)
+{
+    if (QGuiApplication::platformName() != "xcb")
+        GTEST_SKIP() << "needs X11: app_x11_test runs it under Xvfb";
+    const qint64 cycleMs = 1000, lateMs = 750;
+    LoopbackPeer chamber("127.0.53.1");
+    AsciiRegisterCallbacks();
+    ASSERT_GT(mainPanel = LoadPanel(0, AsciiPanelFile(), PANEL), 0);
+    QWidget *window = GetPanelWidget(mainPanel);
+    auto xdotool = [window](const char *command) {
+        return QProcess::execute("xdotool", {command, "--sync", QString::number(window->winId())}) == 0;
+    };
+    DisplayPanel(mainPanel);
+    SetCtrlVal(mainPanel, IP, "127.0.53.1");
+    SetCtrlVal(mainPanel, SEND_STRING, "A0");
+    SetCtrlVal(mainPanel, CLOSE_CONN, 1);
+    SetCtrlAttribute(mainPanel, SCANNER, ATTR_INTERVAL, cycleMs / 1000.0);
+    for (bool minimise : {true, false}) {
+        SCOPED_TRACE(minimise ? "minimised" : "unmapped by the window manager");
+        std::vector<qint64> late;   /* the i-th command's time less i cycles */
+        QElapsedTimer clock;
+        clock.start();
+        ResumeTimerCallbacks();
+        for (qint64 i = 0; i < 9; i++) {
+            if (i == 2) {
+                if (minimise)
+                    window->showMinimized();
+                ASSERT_TRUE(xdotool("windowunmap"));
+                ASSERT_TRUE(QTest::qWaitFor([&] { return !window->testAttribute(Qt::WA_Mapped); }, kWaitMs));
+            } else if (i == 6) {
+                window->showNormal();
+                ASSERT_TRUE(xdotool("windowmap"));
+            }
+            const int fd = chamber.acceptOne(kWaitMs);
+            ASSERT_EQ(chamber.readSome(fd, kWaitMs), "A0") << "command " << i + 1;
+            chamber.closeConn(fd);
+            late.push_back(clock.elapsed() - i * cycleMs);
+        }
+        SuspendTimerCallbacks();
+        const qint64 phase = *std::min_element(late.begin(), late.end());
+        for (size_t i = 0; i < late.size(); i++)
+            EXPECT_LT(late[i] - phase, lateMs) << "command " << i + 1 << " came " << late[i] - phase << " ms late";
+    }
+    DiscardPanel(mainPanel);
 }
 
 } // namespace

@@ -184,6 +184,8 @@ TEST_F(Tcp, ConnectFailuresGiveTheirCodeAndKeepTheHandle)
         {"blanks in the name", "no such host", kPort, TCPE_HOST_NOT_FOUND},
         {"punctuation in the name", "chamber!", kPort, TCPE_HOST_NOT_FOUND},
         {"dotted address with junk", "127.0.0.10;x", kPort, TCPE_HOST_NOT_FOUND},
+        {"leading zero, not octal 127.0.53.17", "127.0.53.021", kPort, TCPE_HOST_NOT_FOUND},
+        {"short form, not 127.0.0.1", "127.1", kPort, TCPE_HOST_NOT_FOUND},
         {"no address", nullptr, kPort, TCPE_INVALID_ARGUMENT},
         {"port 0", "127.0.0.10", 0, TCPE_INVALID_ARGUMENT},
         {"port past 65535", "127.0.0.10", 65536, TCPE_INVALID_ARGUMENT},
