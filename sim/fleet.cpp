@@ -7,8 +7,9 @@
  */
 #include "fleet.h"
 
-
 #include <algorithm>
+
+#include "address.h"
 
 namespace sim {
 
@@ -55,6 +56,18 @@ bool ParseWhole(const QByteArray &text, int low, int high, int *value) {
 }
 
 }  // namespace
+
+bool ParseAddressLiteral(const QByteArray &text, QHostAddress *address, QByteArray *why) {
+  const char *reason = "a NUL byte in an address";
+  int kind = text.contains('\0') ? HOST_BAD : ParseHostText(text.constData(), &reason);
+  if (kind == HOST_NAME) reason = "a host name, not an IP address";
+  if (kind == HOST_IPV4 || kind == HOST_IPV6) {
+    if (address->setAddress(QString::fromLatin1(text))) return true;
+    reason = "not an IP address";  /* the two readers disagree: trust neither */
+  }
+  *why = reason;
+  return false;
+}
 
 QHostAddress FleetAddress(const QHostAddress &first, int index) {
   if (index == 0) return first;
@@ -133,6 +146,7 @@ QByteArray Fleet::control(const QByteArray &line) {
 bool Fleet::findChambers(const QByteArray &target, int *from, int *to, QByteArray *why) const {
   int number = 0;
   QHostAddress address;
+  QByteArray reason;
   if (target == "all") {
     *from = 0;
     *to = size();
@@ -143,7 +157,7 @@ bool Fleet::findChambers(const QByteArray &target, int *from, int *to, QByteArra
     *to = number;
     return true;
   }
-  if (address.setAddress(QString::fromLatin1(target))) {
+  if (ParseAddressLiteral(target, &address, &reason)) {
     auto it = std::find(addresses_.begin(), addresses_.end(), address);
     *from = static_cast<int>(it - addresses_.begin());
     *to = *from + 1;
@@ -151,6 +165,8 @@ bool Fleet::findChambers(const QByteArray &target, int *from, int *to, QByteArra
   }
   *why = "no chamber " + target + " (K is 1 to " + QByteArray::number(size()) +
          ", a chamber's address, or all)";
+  /* a text meant as an address says why it is none */
+  if (!reason.isEmpty() && (target.contains('.') || target.contains(':'))) *why += ": " + reason;
   return false;
 }
 

@@ -3,8 +3,10 @@
  * model and server on an address of its own, and the control commands
  * that make them misbehave at run time.
  *
- * Exports FleetAddress() and FleetAddressProblem() (where the chambers
- * listen), DescriptorsNeeded() (the open files the process needs), and class Fleet. Chambers are numbered
+ * Exports ParseAddressLiteral() (the one reader of an address given to
+ * the simulator), FleetAddress() and FleetAddressProblem() (where the
+ * chambers listen), DescriptorsNeeded() (the open files the process
+ * needs), and class Fleet. Chambers are numbered
  * from 1 in control commands and in what the fleet says, from 0 in its
  * calls. A fleet of one is the lone chamber of old: its log lines carry no
  * address of their own.
@@ -27,6 +29,12 @@ constexpr int kMaxChambers = 100000;
 /* Descriptors the process needs besides a listener and one client per
  * chamber: the standard streams, the event loop's own, Qt's. */
 constexpr int kSpareDescriptors = 32;
+
+/* Reads text (as typed, no blanks stripped) as an IP address literal
+ * through ParseHostText(): dotted IPv4 strictly in decimal, or IPv6 with an
+ * optional zone. Returns true with *address set; false, with *why saying
+ * what is wrong, for anything else, a host name too. */
+bool ParseAddressLiteral(const QByteArray &text, QHostAddress *address, QByteArray *why);
 
 /* The address of chamber index (from 0) of a fleet whose first chamber
  * listens on first: the index-th ordinary IPv4 address from first on,

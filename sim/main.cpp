@@ -77,7 +77,8 @@ void AddOptions(QCommandLineParser &parser) {
   parser.addHelpOption();
   parser.addVersionOption();
   parser.addOptions({
-      {"listen", "Listen on ADDRESS (default 127.0.0.1); with --chambers, the first chamber.",
+      {"listen", "Listen on ADDRESS (default 127.0.0.1), IPv4 in decimal without leading zeros "
+                 "or IPv6; with --chambers, the first chamber.",
        "ADDRESS", "127.0.0.1"},
       {"port", "Listen on TCP port N (default 1080; 0 picks a free one, for one chamber only).",
        "N", "1080"},
@@ -113,9 +114,10 @@ bool IntOption(const QCommandLineParser &parser, const char *name, int low, int 
 bool ReadSettings(const QCommandLineParser &parser, Settings *s) {
   int port = 0;
   bool ok = false;
-  if (!s->address.setAddress(parser.value("listen"))) {
-    fprintf(stderr, "quenta-sim: --listen needs an IP address, not \"%s\"\n",
-            qPrintable(parser.value("listen")));
+  QByteArray listen = parser.value("listen").toLocal8Bit(), why;
+  if (!sim::ParseAddressLiteral(listen, &s->address, &why)) {
+    fprintf(stderr, "quenta-sim: --listen needs an IP address, not \"%s\": %s\n",
+            listen.constData(), why.constData());
     return false;
   }
   s->speed = parser.value("speed").toDouble(&ok);

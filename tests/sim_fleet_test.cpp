@@ -172,6 +172,9 @@ TEST(SimFleet, ControlCommandsRepliesAndTheirEffect) {
       {"down 0", "error down 0: no chamber 0 (K is 1 to 3", "- | - | -"},
       {"down 4", "error down 4: no chamber 4", "- | - | -"},
       {"down 127.0.20.4", "error down 127.0.20.4: no chamber", "- | - | -"},
+      {"down 127.0.20.03", "error down 127.0.20.03: no chamber 127.0.20.03 (K is 1 to 3, a "
+       "chamber's address, or all): a dotted IPv4 address is written in decimal without leading zeros",
+       "- | - | -"},
       {"down everything", "error down everything: no chamber", "- | - | -"},
       {"DOWN 1", "error DOWN 1: unknown command", "- | - | -"},
       {"\x01\xff down 1", "error ?? down 1: unknown command", "- | - | -"},
