@@ -69,7 +69,7 @@ class Fleet {
   bool listen(quint16 port, QString *error);
 
   /* Carries out one control line (without line end), for example
-   * "down 3", "slow all 200" or "up 127.0.1.7". Returns the reply, without
+   * "down 3", "slow all 200" or "up 127.0.1.7" (see control_commands.h). Returns the reply, without
    * line end: "ok " and the command, or "error ", the command, ": " and
    * why. A command for several chambers goes on past one that fails and
    * reports the first failure. */
@@ -77,7 +77,7 @@ class Fleet {
 
  private:
   bool findChambers(const QByteArray &target, int *from, int *to, QByteArray *why) const;
-  bool applyCommand(const QByteArray &name, int ms, int index, QByteArray *why);
+  bool listenAgain(int index, QByteArray *why);
 
   std::vector<std::unique_ptr<Chamber>> chambers_;
   std::vector<std::unique_ptr<Server>> servers_;

@@ -13,6 +13,7 @@
 #include <QRegularExpression>
 #include <QTcpServer>
 #include <memory>
+#include <tuple>
 #include <vector>
 
 #include "fleet.h"
@@ -139,6 +140,10 @@ QByteArray Describe(sim::Fleet &fleet) {
     if (f.garbage) parts << "garbage";
     if (f.closeAfterAnswer) parts << "close";
     if (f.splitAnswers) parts << "split";
+    for (auto [name, value, none] :
+         {std::tuple("trickle ", f.trickleMs, 0), {"reset ", f.resetAfter, -1},
+          {"long ", f.longBytes, 0}, {"channel ", f.channelByte, -1}, {"lineend ", f.lineEndMs, -1}})
+      if (value != none) parts << name + QByteArray::number(value);
     all += (k ? " | " : "") + (parts.isEmpty() ? QByteArray("-") : parts.join('+')) +
            (fleet.server(k).isListening() ? "" : " down");
   }
@@ -178,6 +183,20 @@ TEST(SimFleet, ControlCommandsRepliesAndTheirEffect) {
       {"down everything", "error down everything: no chamber", "- | - | -"},
       {"DOWN 1", "error DOWN 1: unknown command", "- | - | -"},
       {"\x01\xff down 1", "error ?? down 1: unknown command", "- | - | -"},
+      /* the faults of the control input alone */
+      {"split 1 300", "ok split 1 300", "split | - | -"},
+      {"split 1 0", "ok split 1 0", "- | - | -"},
+      {"trickle 2 40", "ok trickle 2 40", "- | trickle 40 | -"},
+      {"reset all 0", "ok reset all 0", "reset 0 | trickle 40+reset 0 | reset 0"},
+      {"long 3 100000", "ok long 3 100000", "reset 0 | trickle 40+reset 0 | reset 0+long 100000"},
+      {"channel 1 B0", "ok channel 1 B0", "reset 0+channel 176 | trickle 40+reset 0 | reset 0+long 100000"},
+      {"lineend 2 0", "ok lineend 2 0",
+       "reset 0+channel 176 | trickle 40+reset 0+lineend 0 | reset 0+long 100000"},
+      {"normal all", "ok normal all", "- | - | -"},
+      {"split 1 10001", "error split 1 10001: MS must be a whole number from 0 to 10000", "- | - | -"},
+      {"long 1 100001", "error long 1 100001: N must be a whole number from 0 to 100000", "- | - | -"},
+      {"channel 1 b", "error channel 1 b: XX must be two hexadecimal digits", "- | - | -"},
+      {"channel 1 0x1", "error channel 1 0x1: XX must be two hexadecimal digits", "- | - | -"},
   };
   sim::EnsureApplication();
   int64_t now = 0;
@@ -299,11 +318,7 @@ TEST(SimFleetProcess, GarbageIsRandomBytesAndTheLogShowsThem) {
     EXPECT_TRUE(garbage.contains('\0'));
     EXPECT_TRUE(std::any_of(garbage.begin(), garbage.end(),
                             [](char c) { return static_cast<unsigned char>(c) >= 0x80; }));
-    QByteArray escaped;
-    for (unsigned char c : garbage)
-      escaped += c >= 0x20 && c < 0x7F && c != '\\' ? QByteArray(1, static_cast<char>(c))
-                                                    : "\\x" + QByteArray::number(c, 16).rightJustified(2, '0');
-    EXPECT_TRUE(OutputHolds(sim, " >> " + escaped + "\n"));
+    EXPECT_TRUE(OutputHolds(sim, " >> " + sim::Escaped(garbage) + "\n"));
   }
 }
 
