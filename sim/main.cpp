@@ -60,7 +60,9 @@ constexpr const char *kDescription =
     "Faults add up until normal; answers keep the order of their commands.\n"
     "Each line gets one line on standard output:\n"
     "\"ok \" and the command, or \"error \", the command, \": \" and why.\n"
-    "The end of standard input does not stop the simulator.\n"
+    "The end of standard input does not stop the simulator. Started in the\n"
+    "background of a terminal (quenta-sim &), it reads no control lines until\n"
+    "it is in the foreground (fg); keys typed meanwhile wait and stop nothing.\n"
     "\n"
     "On start it prints where it listens, for example \"quenta-sim listening\n"
     "on 127.0.1.1 to 127.0.4.235 port 1080 (1000 chambers, speed 1)\". With\n"
@@ -225,6 +227,10 @@ int RunFleet(const Settings &settings) {
 int main(int argc, char *argv[]) {
   KeepStandardStreams();
   signal(SIGPIPE, SIG_IGN);  /* a reader of the log that goes away stops nothing */
+  /* started in the background of a terminal ("quenta-sim &"), it goes on:
+   * a read there fails (see control_input.h), a log line is written */
+  signal(SIGTTIN, SIG_IGN);
+  signal(SIGTTOU, SIG_IGN);
   QCoreApplication::setEventDispatcher(new eventloop::EpollDispatcher);
   QCoreApplication app(argc, argv);
   QCoreApplication::setApplicationName("quenta-sim");

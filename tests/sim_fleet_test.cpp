@@ -6,11 +6,17 @@
  * files. Addresses 127.0.20.1 to 127.0.21.254, port 1080; each test has
  * its own.
  */
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <pty.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <QFile>
 #include <QRegularExpression>
+#include <QTest>
 #include <QTcpServer>
 #include <memory>
 #include <tuple>
@@ -381,6 +387,62 @@ TEST(SimFleetProcess, StandardInputThatEndsOrIsMissingStopsNothing) {
       EXPECT_EQ(client.ask("L"), QByteArray("L0"));
     }
   }
+}
+
+/* "quenta-sim --listen address &" as a shell in a terminal of its own
+ * runs it: in a process group of its own, while its parent, the "shell",
+ * leads the terminal's session in the foreground. A byte on *shell makes
+ * the shell bring it to the foreground ("fg"). Returns the simulator's
+ * process id, or -1; *master: the terminal's master side. */
+pid_t StartInTheBackground(const char *address, int *master, int *shell, pid_t *leader) {
+  int pair[2];
+  if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) != 0) return -1;
+  if ((*leader = forkpty(master, nullptr, nullptr, nullptr)) == 0) {
+    pid_t sim = fork();
+    if (sim == 0) {
+      setpgid(0, 0);
+      dup2(open("/dev/null", O_WRONLY), STDOUT_FILENO);
+      execl(QUENTA_SIM_PATH, "quenta-sim", "--listen", address, static_cast<char *>(nullptr));
+      _exit(127);
+    }
+    setpgid(sim, sim);
+    char fg;
+    if (write(pair[1], &sim, sizeof sim) == sizeof sim && read(pair[1], &fg, 1) == 1)
+      tcsetpgrp(STDIN_FILENO, sim);
+    waitpid(sim, nullptr, 0);
+    _exit(0);
+  }
+  *shell = pair[0];
+  close(pair[1]);
+  pid_t sim = -1;
+  return *leader > 0 && read(pair[0], &sim, sizeof sim) == sizeof sim ? sim : -1;
+}
+
+/* The state letter of process pid ('T': stopped), '?' if none. */
+char ProcessState(pid_t pid) {
+  QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+  QByteArray text = stat.open(QIODevice::ReadOnly) ? stat.readAll() : QByteArray();
+  qsizetype end = text.lastIndexOf(')');
+  return end >= 0 && end + 2 < text.size() ? text[end + 2] : '?';
+}
+
+TEST(SimFleetProcess, AKeyInTheBackgroundOfATerminalStopsNothing) {
+  int master = -1, shell = -1;
+  pid_t leader = -1;
+  pid_t pid = StartInTheBackground("127.0.52.1", &master, &shell, &leader);
+  ASSERT_GT(pid, 0);
+  SimClient client;
+  EXPECT_TRUE(QTest::qWaitFor([&] { return client.connect("127.0.52.1"); }, sim::kStartTimeoutMs));
+  EXPECT_EQ(write(master, "down 1\n", 7), 7);  /* read, it would stop the process */
+  EXPECT_EQ(client.ask("L"), QByteArray("L0"));
+  EXPECT_EQ(client.ask("P"), QByteArray("P000"));
+  EXPECT_NE(ProcessState(pid), 'T');
+  EXPECT_EQ(write(shell, "f", 1), 1);  /* in the foreground, the line is read */
+  EXPECT_TRUE(client.waitForClosed(5000));
+  kill(pid, SIGKILL);
+  waitpid(leader, nullptr, 0);
+  close(master);
+  close(shell);
 }
 
 TEST(SimFleetProcess, TheLimitOfOpenFiles) {
