@@ -17,7 +17,7 @@ constexpr int kMaxSlowMs = 600000;
 constexpr int kMaxByte = 255;
 
 /* What a command takes after its chamber. */
-enum class Argument { None, Number, Hex };
+enum class Argument { None, Number, Hex, Door, Text };
 
 struct Entry {
   ControlCommand command;
@@ -51,7 +51,18 @@ void SetSplit(Server &server, Chamber &, const ControlValue &value) {
 
 void Down(Server &server, Chamber &, const ControlValue &) { server.down(); }
 void Nothing(Server &, Chamber &, const ControlValue &) {}
-void Normal(Server &server, Chamber &, const ControlValue &) { server.setFaults(Faults()); }
+void Door(Server &, Chamber &chamber, const ControlValue &value) { chamber.setDoorOpen(value.number); }
+void Clear(Server &, Chamber &chamber, const ControlValue &) { chamber.confirmErrors(); }
+
+void RaiseError(Server &, Chamber &chamber, const ControlValue &value) {
+  chamber.raiseError(value.text.toStdString());
+}
+
+/* No faults, the door closed; the pending errors stay, as on a chamber. */
+void Normal(Server &server, Chamber &chamber, const ControlValue &) {
+  server.setFaults(Faults());
+  chamber.setDoorOpen(false);
+}
 
 const Entry kEntries[] = {
     {{"down", "down K", Down, false}, Argument::None, 0},
@@ -70,6 +81,9 @@ const Entry kEntries[] = {
     {{"channel", "channel K XX", SetNumber<&Faults::channelByte>, false}, Argument::Hex, kMaxByte},
     {{"lineend", "lineend K MS", SetNumber<&Faults::lineEndMs>, false}, Argument::Number,
      kMaxPartPauseMs},
+    {{"door", "door K open|closed", Door, false}, Argument::Door, 0},
+    {{"error", "error K TEXT", RaiseError, false}, Argument::Text, 0},
+    {{"clear", "clear K", Clear, false}, Argument::None, 0},
     {{"normal", "normal K", Normal, true}, Argument::None, 0},
 };
 
@@ -88,13 +102,25 @@ bool ParseHex(const QByteArray &text, int *value) {
          isxdigit(static_cast<unsigned char>(text[1]));
 }
 
+/* "open" (1) or "closed" (0). */
+bool ParseDoor(const QByteArray &text, int *open) {
+  *open = text == "open";
+  return *open || text == "closed";
+}
+
 /* Reads the words after the chamber into *value as e takes them; false,
  * with *why, when they do not fit. */
 bool ReadArgument(const Entry &e, const QList<QByteArray> &words, ControlValue *value,
                   QByteArray *why) {
   QByteArray usage = e.command.usage;
   QByteArray placeholder = usage.mid(usage.lastIndexOf(' ') + 1);
-  if (words.size() != (e.argument == Argument::None ? 2 : 3)) *why = "expects " + usage;
+  bool text = e.argument == Argument::Text;
+  if (text ? words.size() < 3 : words.size() != (e.argument == Argument::None ? 2 : 3))
+    *why = "expects " + usage;
+  else if (text)
+    value->text = words.mid(2).join(' ');
+  else if (e.argument == Argument::Door && !ParseDoor(words[2], &value->number))
+    *why = "expects door K open or door K closed";
   else if (e.argument == Argument::Number && !ParseWhole(words[2], 0, e.high, &value->number))
     *why = placeholder + " must be a whole number from 0 to " + QByteArray::number(e.high);
   else if (e.argument == Argument::Hex && !ParseHex(words[2], &value->number))

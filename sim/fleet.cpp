@@ -67,13 +67,14 @@ qint64 DescriptorsNeeded(int chambers) {
 }
 
 Fleet::Fleet(int chambers, const QHostAddress &first, const MillisecondClock &clock, double speed,
-             int64_t wallSeconds, const QStringList &errors, const Faults &faults, bool verbose) {
+             int64_t wallSeconds, const QStringList &errors, const Faults &faults, bool verbose,
+             const Physics &physics) {
   chambers_.reserve(chambers);
   servers_.reserve(chambers);
   addresses_.reserve(chambers);
   for (int k = 0; k < chambers; k++) {
     addresses_.push_back(FleetAddress(first, k));
-    chambers_.push_back(std::make_unique<Chamber>(clock, speed, wallSeconds, k));
+    chambers_.push_back(std::make_unique<Chamber>(clock, speed, wallSeconds, k, physics));
     for (const QString &text : errors) chambers_[k]->raiseError(text.toLatin1().toStdString());
     QByteArray label = chambers > 1 ? addresses_[k].toString().toLatin1() : QByteArray();
     servers_.push_back(std::make_unique<Server>(*chambers_[k], faults, verbose, label));

@@ -51,11 +51,13 @@ qint64 DescriptorsNeeded(int chambers);
 
 class Fleet {
  public:
-  /* chambers (1 to kMaxChambers) chambers on clock and speed (see
-   * Chamber), each with the pending errors errors, answering with faults,
-   * the first listening on first (checked with FleetAddressProblem()). */
+  /* chambers (1 to kMaxChambers) chambers on clock and speed with physics
+   * (see Chamber), each with the pending errors errors, answering with
+   * faults, the first listening on first (checked with
+   * FleetAddressProblem()). */
   Fleet(int chambers, const QHostAddress &first, const MillisecondClock &clock, double speed,
-        int64_t wallSeconds, const QStringList &errors, const Faults &faults, bool verbose);
+        int64_t wallSeconds, const QStringList &errors, const Faults &faults, bool verbose,
+        const Physics &physics = Physics());
 
   int size() const { return static_cast<int>(chambers_.size()); }
   Chamber &chamber(int index) { return *chambers_[index]; }

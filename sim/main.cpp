@@ -12,6 +12,7 @@
 #include <QDateTime>
 #include <QElapsedTimer>
 #include <QTimeZone>
+#include <climits>
 #include <csignal>
 #include <cstdio>
 #include <fcntl.h>
@@ -56,7 +57,13 @@ constexpr const char *kDescription =
     "               by the byte of hexadecimal value XX (00 to ff)\n"
     "  lineend K MS CR LF after each answer, MS ms later (0 to 10000; 0: in\n"
     "               the same write)\n"
-    "  normal K     no faults at all (also none from the options), and up\n"
+    "  door K open  open the door: temperature and humidity drift toward the\n"
+    "               room's (ambient) with a time constant of 2 simulated minutes\n"
+    "  door K closed  close it: the control takes over again\n"
+    "  error K TEXT raise a pending error with TEXT (the error channel is set)\n"
+    "  clear K      confirm the pending errors\n"
+    "  normal K     no faults at all (also none from the options), the door\n"
+    "               closed, and up; pending errors and the noise stay\n"
     "Faults add up until normal; answers keep the order of their commands.\n"
     "Each line gets one line on standard output:\n"
     "\"ok \" and the command, or \"error \", the command, \": \" and why.\n"
@@ -83,7 +90,21 @@ struct Settings {
   bool verbose = false;
   sim::Faults faults;
   QStringList errors;
+  sim::Physics physics;
 };
+
+/* The options that limit the plant: the option, the channel, which way. */
+struct CapacityOption {
+  const char *name;
+  int channel;
+  bool rise;
+};
+constexpr CapacityOption kCapacityOptions[] = {
+    {"heat-rate", 0, true}, {"cool-rate", 0, false},
+    {"humidify-rate", 1, true}, {"dry-rate", 1, false},
+};
+constexpr double kMaxCapacity = 999.9;
+constexpr double kMaxNoise = 100.0;
 
 void AddOptions(QCommandLineParser &parser) {
   parser.setApplicationDescription(kDescription);
@@ -105,6 +126,16 @@ void AddOptions(QCommandLineParser &parser) {
       {"close-after-answer", "Close the connection after each answer."},
       {"silent", "Carry out commands but never answer."},
       {"error", "Start with a pending error with TEXT (repeatable).", "TEXT"},
+      {"noise", "Sensor noise: each actual value answered is up to N off the model's "
+                "(uniform, in the channel's unit; default 0).", "N"},
+      {"seed", "Seed of the noise (default 1); chamber K draws from N + K - 1.", "N"},
+      {"heat-rate", "The temperature rises at most N K/min under control, whatever the ramp "
+                    "(default: no limit).", "N"},
+      {"cool-rate", "The temperature falls at most N K/min under control (default: no limit).",
+       "N"},
+      {"humidify-rate", "The humidity rises at most N %/min under control (default: no limit).",
+       "N"},
+      {"dry-rate", "The humidity falls at most N %/min under control (default: no limit).", "N"},
       {"verbose", "Log connections, commands and answers on standard output."},
   });
 }
@@ -120,6 +151,34 @@ bool IntOption(const QCommandLineParser &parser, const char *name, int low, int 
   }
   *out = value;
   return true;
+}
+
+/* Reads a number option, if given, from low to high into *out; false,
+ * with a message on standard error, when it is out of range. */
+bool NumberOption(const QCommandLineParser &parser, const char *name, double low, double high,
+                  double *out) {
+  if (!parser.isSet(name)) return true;
+  bool ok = false;
+  double value = parser.value(name).toDouble(&ok);
+  if (!ok || !(value >= low && value <= high)) {
+    fprintf(stderr, "quenta-sim: --%s must be a number from %g to %g\n", name, low, high);
+    return false;
+  }
+  *out = value;
+  return true;
+}
+
+/* Fills s->physics from the options; false after a message on standard
+ * error when one of them is bad. */
+bool ReadPhysics(const QCommandLineParser &parser, Settings *s) {
+  int seed = static_cast<int>(sim::kDefaultSeed);
+  for (const CapacityOption &o : kCapacityOptions) {
+    double *limit = o.rise ? &s->physics.rise[o.channel] : &s->physics.fall[o.channel];
+    if (!NumberOption(parser, o.name, 0.0, kMaxCapacity, limit)) return false;
+  }
+  if (parser.isSet("seed") && !IntOption(parser, "seed", 0, INT_MAX, &seed)) return false;
+  s->physics.seed = static_cast<uint32_t>(seed);
+  return NumberOption(parser, "noise", 0.0, kMaxNoise, &s->physics.noise);
 }
 
 /* Fills settings from the parsed options; false after a message on
@@ -156,7 +215,7 @@ bool ReadSettings(const QCommandLineParser &parser, Settings *s) {
   s->faults.silent = parser.isSet("silent");
   s->verbose = parser.isSet("verbose");
   s->errors = parser.values("error");
-  return true;
+  return ReadPhysics(parser, s);
 }
 
 /* The host's local date and time, as the chamber clock counts it. */
@@ -209,7 +268,8 @@ int RunFleet(const Settings &settings) {
   elapsed.start();
   sim::Fleet fleet(settings.chambers, settings.address,
                    [&elapsed] { return static_cast<int64_t>(elapsed.elapsed()); }, settings.speed,
-                   LocalWallSeconds(), settings.errors, settings.faults, settings.verbose);
+                   LocalWallSeconds(), settings.errors, settings.faults, settings.verbose,
+                   settings.physics);
   QString error;
   if (!fleet.listen(settings.port, &error)) {
     fprintf(stderr, "quenta-sim: %s\n", qPrintable(error));

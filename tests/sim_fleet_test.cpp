@@ -150,6 +150,8 @@ QByteArray Describe(sim::Fleet &fleet) {
          {std::tuple("trickle ", f.trickleMs, 0), {"reset ", f.resetAfter, -1},
           {"long ", f.longBytes, 0}, {"channel ", f.channelByte, -1}, {"lineend ", f.lineEndMs, -1}})
       if (value != none) parts << name + QByteArray::number(value);
+    if (fleet.chamber(k).doorOpen()) parts << "door";
+    for (const sim::PendingError &e : fleet.chamber(k).errors()) parts << "error " + QByteArray::fromStdString(e.text);
     all += (k ? " | " : "") + (parts.isEmpty() ? QByteArray("-") : parts.join('+')) +
            (fleet.server(k).isListening() ? "" : " down");
   }
@@ -203,6 +205,13 @@ TEST(SimFleet, ControlCommandsRepliesAndTheirEffect) {
       {"long 1 100001", "error long 1 100001: N must be a whole number from 0 to 100000", "- | - | -"},
       {"channel 1 b", "error channel 1 b: XX must be two hexadecimal digits", "- | - | -"},
       {"channel 1 0x1", "error channel 1 0x1: XX must be two hexadecimal digits", "- | - | -"},
+      /* the chamber itself */
+      {"door 1 open", "ok door 1 open", "door | - | -"},
+      {"error 2 Water  supply low", "ok error 2 Water supply low", "door | error Water supply low | -"},
+      {"normal all", "ok normal all", "- | error Water supply low | -"},
+      {"clear 2", "ok clear 2", "- | - | -"},
+      {"door 1 ajar", "error door 1 ajar: expects door K open or door K closed", "- | - | -"},
+      {"error 1", "error error 1: expects error K TEXT", "- | - | -"},
   };
   sim::EnsureApplication();
   int64_t now = 0;
@@ -240,19 +249,22 @@ TEST(SimFleet, UpGoesOnPastAChamberThatCannotListen) {
   EXPECT_EQ(Describe(fleet), QByteArray("- | - | -"));
 }
 
-/* What the command line gives (speed, pending errors, faults) reaches
+/* What the command line gives (speed, pending errors, faults, physics) reaches
  * every chamber: quenta-sim always runs a fleet, of one chamber too. */
 TEST(SimFleet, SpeedErrorsAndFaultsReachEveryChamber) {
   sim::EnsureApplication();
   int64_t now = 0;
   sim::Faults closing;
   closing.closeAfterAnswer = true;
+  sim::Physics physics;
+  physics.rise[1] = 1.0;  /* humidifies at 1 %/min, not at the ramp's 2 */
   sim::Fleet fleet(3, QHostAddress("127.0.20.61"), [&now] { return now; }, 600.0, 0,
-                   {"Door open"}, closing, false);
-  now += 300;  /* 3 simulated minutes: 22.x -> 25.0 at 1 K/min */
+                   {"Door open"}, closing, false, physics);
+  now += 300;  /* 3 simulated minutes: 22.x -> 25.0 at 1 K/min, 45.x -> 48.x */
   for (int k = 0; k < fleet.size(); k++) {
     SCOPED_TRACE(k);
     EXPECT_EQ(sim::Respond(fleet.chamber(k), "A0").answer, QByteArray("A0 025.0 025.0"));
+    EXPECT_EQ(sim::Respond(fleet.chamber(k), "A1").answer, "A1 048." + QByteArray::number(k) + " 050.0");
     EXPECT_EQ(sim::Respond(fleet.chamber(k), "H01").answer, QByteArray("H01;1;"));
     EXPECT_TRUE(fleet.server(k).faults().closeAfterAnswer);
   }

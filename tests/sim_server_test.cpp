@@ -258,6 +258,8 @@ TEST(SimServer, CommandLine) {
       {{"--listen", "127.0.99.021"}, 2, "\"127.0.99.021\": a dotted IPv4 address is written in decimal without leading zeros"},
       {{"--delay", "-1"}, 2, "--delay"},
       {{"--split-pause", "0"}, 2, "--split-pause"},
+      {{"--heat-rate", "-0.5"}, 2, "--heat-rate must be a number from 0 to 999.9"},
+      {{"--noise", "nan"}, 2, "--noise must be a number from 0 to 100"},
       {{"--bogus"}, 2, "bogus"},
       {{"--listen", "127.0.0.69"}, 1, "cannot listen"},  /* taken below */
   };
@@ -273,7 +275,8 @@ TEST(SimServer, CommandLine) {
   SimProcess::run({"--help"}, &help);
   for (const char *option : {"--listen", "--port", "--speed", "--delay", "--split-answers",
                              "--split-pause", "--close-after-answer", "--silent", "--error",
-                             "--verbose"})
+                             "--verbose", "--noise", "--seed", "--heat-rate", "--cool-rate",
+                             "--humidify-rate", "--dry-rate"})
     EXPECT_TRUE(help.contains(option)) << option;
 }
 
