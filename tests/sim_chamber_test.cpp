@@ -7,6 +7,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <numeric>
+#include <vector>
 
 #include "chamber.h"
 
@@ -92,18 +94,14 @@ TEST(SimChamber, NoiseStaysWithinItsAmplitudeAroundTheModel) {
     physics.noise = amplitude;
     FakeChamber f(1.0, physics);
     f.chamber.setSetValue(0, 80.0);
-    double sum = 0, low = 0, high = 0;
-    for (int i = 0; i < 1000; i++) {
-      f.passSeconds(1);
-      double off = f.chamber.measured(0) - f.chamber.channel(0).actual;
-      sum += off;
-      low = std::min(low, off);
-      high = std::max(high, off);
-    }
-    EXPECT_LE(high, amplitude);
-    EXPECT_GE(low, -amplitude);
-    EXPECT_GE(high - low, amplitude * 1.9);
-    EXPECT_NEAR(sum / 1000, 0.0, amplitude / 10);
+    std::vector<double> offs;
+    for (int i = 0; i < 1000; i++, f.passSeconds(1))
+      offs.push_back(f.chamber.measured(0) - f.chamber.channel(0).actual);
+    auto [low, high] = std::minmax_element(offs.begin(), offs.end());
+    EXPECT_GE(*low, -amplitude);
+    EXPECT_LE(*high, amplitude);
+    EXPECT_GE(*high - *low, amplitude * 1.9);
+    EXPECT_NEAR(std::accumulate(offs.begin(), offs.end(), 0.0) / 1000, 0.0, amplitude / 10);
     EXPECT_EQ(FakeChamber(1.0, physics).chamber.measured(1),
               FakeChamber(1.0, physics).chamber.measured(1));
   }
