@@ -48,6 +48,8 @@ constexpr int kMaxGarbageBytes = 600;
 constexpr int kListenBacklog = 50;
 /* A listener that ran out of descriptors tries again after this long. */
 constexpr int kAcceptRetryMs = 1000;
+/* Before any chunk: so long ago that no pause reaches from it. */
+constexpr qint64 kLongAgoMs = -(qint64(1) << 40);
 
 /* Shows printable ASCII as it is and every other byte as \xNN. */
 QByteArray Escaped(const QByteArray &bytes) {
@@ -129,7 +131,7 @@ class Client : public QObject {
   QElapsedTimer clock_;
   QTimer timer_;
   std::deque<Chunk> outbox_;
-  qint64 lastDueMs_ = -kMaxUnsentBytes;  /* of the last chunk queued; long ago at first */
+  qint64 lastDueMs_ = kLongAgoMs;  /* when the last chunk queued was due */
 };
 
 Client::Client(QTcpSocket *socket, Chamber &chamber, const Faults &faults, bool verbose,
