@@ -1,7 +1,7 @@
 /*
  * sim_chamber_test.cpp -- the simulated chamber on a fake clock: ramps,
- * manual limits, the clock, test programs, errors, lock levels, digital
- * channels.
+ * the plant's limits, an open door, sensor noise, manual limits, the
+ * clock, test programs, errors, lock levels, digital channels.
  */
 #include <gtest/gtest.h>
 

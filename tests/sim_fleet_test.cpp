@@ -1,10 +1,11 @@
 /*
  * sim_fleet_test.cpp -- many chambers in one simulator: where they listen,
- * that each keeps its own state and gets the command line's settings, the control commands in-process and
- * through the built quenta-sim's standard input, the log that names the
- * chamber, standard input that ends or is missing, and the limit of open
- * files. Addresses 127.0.20.1 to 127.0.21.254, port 1080; each test has
- * its own.
+ * that each keeps its own state and gets the command line's settings, the
+ * control commands in-process and through the built quenta-sim's standard
+ * input, the log that names the chamber, standard input that ends, is
+ * missing or is a terminal whose foreground is another's, and the limit of
+ * open files. Addresses 127.0.20.1 to 127.0.21.254 and 127.0.52.1, port
+ * 1080; each test has its own.
  */
 #include <fcntl.h>
 #include <gtest/gtest.h>

@@ -1,7 +1,8 @@
 /*
  * sim_server_test.cpp -- the built quenta-sim over loopback: clients that
- * leave or misbehave, several clients, framing and line ends, each fault
- * option, the speed, and the command line. Each test has an address of its
+ * leave or misbehave, several clients, framing and line ends, the faults
+ * of the options and of the control input, the speed, and the command
+ * line. Each test has an address of its
  * own from 127.0.0.60 to 127.0.0.69, port 1080.
  */
 #include <arpa/inet.h>
