@@ -64,13 +64,16 @@ AnalogChannel StartChannel(int k, int index) {
   return {0.0, 0.0, kNoRamp, kNoRamp, 0.0, 100.0, 0.0};
 }
 
-Chamber::Chamber(MillisecondClock clock, double speed, int64_t wallSeconds, int index)
+Chamber::Chamber(MillisecondClock clock, double speed, int64_t wallSeconds, int index,
+                 const Physics &physics)
     : clock_(std::move(clock)),
       speed_(speed > 0 ? speed : 1.0),
       lastMs_(clock_()),
       wallSeconds_(static_cast<double>(wallSeconds)),
       programs_(storedPrograms()),
-      plcNumber_(PlcNumber(std::max(0, index))) {
+      plcNumber_(PlcNumber(std::max(0, index))),
+      physics_(physics),
+      noise_(physics.seed + static_cast<uint32_t>(std::max(0, index))) {
   for (int k = 0; k < kAnalogChannels; k++) channels_[k] = StartChannel(k, std::max(0, index));
 }
 
@@ -109,12 +112,28 @@ double Chamber::target(int k) const {
   return paused_ ? c.actual : c.set;
 }
 
+/* Channel k's rate per minute upward (up) or downward: the ramp's, and
+ * under control of channels 0 and 1 no more than the plant can. */
+double Chamber::rate(int k, bool up) const {
+  const AnalogChannel &c = channels_[k];
+  double ramp = up ? c.rateUp : c.rateDown;
+  if (k >= 2 || !started_) return ramp;
+  return std::min(ramp, up ? physics_.rise[k] : physics_.fall[k]);
+}
+
+/* Moves every actual value on by seconds: through an open door channels 0
+ * and 1 drift toward ambient (exponentially, time constant kDoorSeconds),
+ * exact for any step; otherwise each moves toward its target at its rate. */
 void Chamber::moveActuals(double seconds) {
   for (int k = 0; k < kAnalogChannels; k++) {
     AnalogChannel &c = channels_[k];
+    if (doorOpen_ && k < 2) {
+      c.actual = c.ambient + (c.actual - c.ambient) * std::exp(-seconds / kDoorSeconds);
+      continue;
+    }
     double goal = target(k);
-    double rate = goal > c.actual ? c.rateUp : c.rateDown;
-    c.actual = rate >= kNoRamp ? goal : approach(c.actual, goal, rate / 60.0 * seconds);
+    double perMinute = rate(k, goal > c.actual);
+    c.actual = perMinute >= kNoRamp ? goal : approach(c.actual, goal, perMinute / 60.0 * seconds);
   }
 }
 
@@ -123,14 +142,16 @@ bool Chamber::inTolerance() const {
   return std::fabs(c.set - c.actual) <= kWaitTolerance + kEpsilon;
 }
 
-/* Seconds until the temperature comes within the wait tolerance. */
+/* Seconds until the temperature comes within the wait tolerance; forever
+ * while the door is open (then only the end of each step tells). */
 double Chamber::untilTolerance() const {
   const AnalogChannel &c = channels_[0];
   double gap = std::fabs(c.set - c.actual) - kWaitTolerance;
   if (gap <= 0) return 0;
-  double rate = c.set > c.actual ? c.rateUp : c.rateDown;
-  if (rate >= kNoRamp) return 0;
-  return rate > 0 ? gap / (rate / 60.0) : kForever;
+  if (doorOpen_) return kForever;
+  double perMinute = rate(0, c.set > c.actual);
+  if (perMinute >= kNoRamp) return 0;
+  return perMinute > 0 ? gap / (perMinute / 60.0) : kForever;
 }
 
 /* Seconds until the running program next changes line or ends its wait;
@@ -180,6 +201,15 @@ void Chamber::applyLine() {
 AnalogChannel Chamber::channel(int k) {
   sync();
   return channels_[validChannel(k) ? k : 0];
+}
+
+/* Uniform noise of up to the amplitude either way, from the chamber's own
+ * generator, so that a run with the same seed repeats. */
+double Chamber::measured(int k) {
+  double actual = channel(k).actual;
+  if (!(physics_.noise > 0)) return actual;
+  double unit = static_cast<double>(noise_()) / 4294967296.0;  /* [0, 1) */
+  return actual + physics_.noise * (2.0 * unit - 1.0);
 }
 
 int64_t Chamber::clockSeconds() {
@@ -244,7 +274,7 @@ bool Chamber::rampRunning(int k) {
   const AnalogChannel &c = channels_[k];
   double goal = target(k);
   if (std::fabs(goal - c.actual) < kEpsilon) return false;
-  return (goal > c.actual ? c.rateUp : c.rateDown) < kNoRamp;
+  return rate(k, goal > c.actual) < kNoRamp;
 }
 
 /* Clamps value into channel k's manual limits. */
@@ -360,6 +390,11 @@ bool Chamber::setExternalValue(int index, double value) {
   if (index < 0 || index >= kExternalValues) return false;
   external_[index] = value;
   return true;
+}
+
+void Chamber::setDoorOpen(bool open) {
+  sync();
+  doorOpen_ = open;
 }
 
 bool Chamber::setInfoText(int index, const std::string &text) {

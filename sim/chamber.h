@@ -12,12 +12,19 @@
  * monotonic timer, the tests a fake one). Every public call first brings the
  * chamber up to the present; simulated time runs `speed` times faster than
  * the clock.
+ *
+ * A chamber can be asked too much, as a real one: its Physics limit how
+ * fast the control moves temperature and humidity, its sensors add noise
+ * to the values it answers, and an open door lets both drift toward the
+ * room's against the control.
  */
 #ifndef QUENTA_SIM_CHAMBER_H
 #define QUENTA_SIM_CHAMBER_H
 
 #include <cstdint>
 #include <functional>
+#include <limits>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -48,6 +55,25 @@ constexpr double kWaitTolerance = 0.5;
  * number is the chamber's own: SIM- and its number in the fleet. */
 constexpr const char *kPlcVersion = "05";
 constexpr const char *kControllerVersion = "3.23";
+
+/* A heating, cooling, humidifying or drying capacity without limit. */
+constexpr double kUnlimited = std::numeric_limits<double>::infinity();
+/* Time constant, in simulated seconds, of the drift through an open door. */
+constexpr double kDoorSeconds = 120.0;
+constexpr uint32_t kDefaultSeed = 1;
+
+/* What the chamber's plant can do. Under control, the actual values of
+ * channels 0 (temperature, K/min) and 1 (humidity, %/min) rise at most at
+ * rise[k] and fall at most at fall[k], whatever the ramp rates say; each
+ * actual value answered is off the model's by at most noise (uniform, in
+ * the channel's unit), drawn from a generator seeded with seed and the
+ * chamber's index. */
+struct Physics {
+  double rise[2] = {kUnlimited, kUnlimited};
+  double fall[2] = {kUnlimited, kUnlimited};
+  double noise = 0.0;
+  uint32_t seed = kDefaultSeed;
+};
 
 struct AnalogChannel {
   double actual;
@@ -101,11 +127,17 @@ class Chamber {
    * the chamber clock at the start, seconds since 1970-01-01 00:00:00 read
    * as the chamber's local time; index: the chamber's place in a fleet,
    * from 0. Chamber 0 starts as a lone chamber does; each further one from
-   * actual and ambient values of its own (see StartChannel()). The chamber
-   * starts switched on. */
-  Chamber(MillisecondClock clock, double speed, int64_t wallSeconds, int index = 0);
+   * actual and ambient values of its own (see StartChannel()); physics:
+   * what its plant can do. The chamber starts switched on, its door
+   * closed. */
+  Chamber(MillisecondClock clock, double speed, int64_t wallSeconds, int index = 0,
+          const Physics &physics = Physics());
 
   AnalogChannel channel(int k);
+  /* Channel k's actual value as its sensor reads it: the model's and the
+   * noise, a new draw each call. */
+  double measured(int k);
+  bool doorOpen() const { return doorOpen_; }
   int64_t clockSeconds();
   bool started();
   bool paused();
@@ -134,6 +166,7 @@ class Chamber {
   void stopProgram();
   bool setExternalValue(int index, double value);
   bool setInfoText(int index, const std::string &text);
+  void setDoorOpen(bool open);
 
  private:
   struct Run {
@@ -154,6 +187,7 @@ class Chamber {
   void applyLine();
   bool inTolerance() const;
   double target(int k) const;
+  double rate(int k, bool up) const;
 
   MillisecondClock clock_;
   double speed_;
@@ -172,6 +206,9 @@ class Chamber {
   Run run_;
   double external_[kExternalValues] = {};
   std::string info_[kInfoTexts];
+  Physics physics_;
+  std::mt19937 noise_;
+  bool doorOpen_ = false;
 };
 
 }  // namespace sim

@@ -6,6 +6,10 @@
  * descriptor is readable, so the read does not block, and the descriptor
  * is left as it was given (making standard input non-blocking would change
  * it for every process that shares it).
+ *
+ * The process ignores SIGTTIN (main.cpp), so that a read that comes just
+ * after the terminal went to another group fails with EIO instead of
+ * stopping it; such a read pauses the reading until the next check.
  */
 #include "control_input.h"
 
@@ -18,6 +22,8 @@ namespace {
 
 /* Bytes taken from the descriptor in one read. */
 constexpr int kControlReadSize = 4096;
+/* How often a terminal's foreground process group is checked. */
+constexpr int kForegroundCheckMs = 1000;
 
 }  // namespace
 
@@ -28,6 +34,22 @@ ControlInput::ControlInput(int fd, Handler handler, FILE *replies, QObject *pare
       replies_(replies),
       notifier_(fd, QSocketNotifier::Read) {
   connect(&notifier_, &QSocketNotifier::activated, this, [this] { readAvailable(); });
+  connect(&foreground_, &QTimer::timeout, this, [this] { followForeground(); });
+  if (isatty(fd_)) foreground_.start(kForegroundCheckMs);
+  followForeground();
+}
+
+/* True unless fd_ is the controlling terminal of a process group other
+ * than ours (tcgetpgrp() fails on a terminal that is not ours). */
+bool ControlInput::mayRead() const {
+  if (!isatty(fd_)) return true;
+  pid_t group = tcgetpgrp(fd_);
+  return group < 0 || group == getpgrp();
+}
+
+/* Reads while the process may, waits while it may not. */
+void ControlInput::followForeground() {
+  if (!ended_) notifier_.setEnabled(mayRead());
 }
 
 /* Takes what the descriptor has and carries out each whole line; at the
@@ -36,12 +58,8 @@ void ControlInput::readAvailable() {
   char buffer[kControlReadSize];
   ssize_t got = read(fd_, buffer, sizeof buffer);
   if (got < 0 && (errno == EINTR || errno == EAGAIN)) return;
-  if (got <= 0) {
-    notifier_.setEnabled(false);
-    if (!pending_.isEmpty() || overlong_) takeLine(pending_);
-    pending_.clear();
-    return;
-  }
+  if (got < 0 && errno == EIO && foreground_.isActive()) return notifier_.setEnabled(false);
+  if (got <= 0) return end();
   pending_.append(buffer, got);
   qsizetype end;
   while ((end = pending_.indexOf('\n')) >= 0) {
@@ -52,6 +70,15 @@ void ControlInput::readAvailable() {
     overlong_ = true;
     pending_.clear();
   }
+}
+
+/* Stops the reading for good; carries out a last line without line end. */
+void ControlInput::end() {
+  ended_ = true;
+  foreground_.stop();
+  notifier_.setEnabled(false);
+  if (!pending_.isEmpty() || overlong_) takeLine(pending_);
+  pending_.clear();
 }
 
 /* Answers one line: skips a blank one, refuses one that was too long. */

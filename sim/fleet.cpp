@@ -7,8 +7,10 @@
  */
 #include "fleet.h"
 
-
 #include <algorithm>
+
+#include "address.h"
+#include "control_commands.h"
 
 namespace sim {
 
@@ -16,26 +18,6 @@ namespace {
 
 /* Ordinary host numbers in the last byte of an IPv4 address: 1 to 254. */
 constexpr quint32 kHostsPerBlock = 254;
-constexpr int kMaxSlowMs = 600000;
-
-struct ControlCommand {
-  const char *name;
-  int words;          /* with the command and its chamber */
-  const char *usage;
-};
-
-constexpr ControlCommand kControlCommands[] = {
-    {"down", 2, "down K"},       {"up", 2, "up K"},         {"silent", 2, "silent K"},
-    {"slow", 3, "slow K MS"},    {"garbage", 2, "garbage K"}, {"close", 2, "close K"},
-    {"normal", 2, "normal K"},
-};
-
-const ControlCommand *FindControlCommand(const QByteArray &name) {
-  for (const ControlCommand &c : kControlCommands)
-    if (name == c.name) return &c;
-  return nullptr;
-}
-
 /* text with every byte outside printable ASCII shown as '?', so that a
  * reply stays one line of text. */
 QByteArray Printable(QByteArray text) {
@@ -44,17 +26,19 @@ QByteArray Printable(QByteArray text) {
   return text;
 }
 
-/* Accepts a whole number from low to high written in decimal digits only;
- * false for anything else. */
-bool ParseWhole(const QByteArray &text, int low, int high, int *value) {
-  if (text.isEmpty() || text.size() > 9) return false;
-  for (char c : text)
-    if (c < '0' || c > '9') return false;
-  *value = text.toInt();
-  return *value >= low && *value <= high;
-}
-
 }  // namespace
+
+bool ParseAddressLiteral(const QByteArray &text, QHostAddress *address, QByteArray *why) {
+  const char *reason = "a NUL byte in an address";
+  int kind = text.contains('\0') ? HOST_BAD : ParseHostText(text.constData(), &reason);
+  if (kind == HOST_NAME) reason = "a host name, not an IP address";
+  if (kind == HOST_IPV4 || kind == HOST_IPV6) {
+    if (address->setAddress(QString::fromLatin1(text))) return true;
+    reason = "not an IP address";  /* the two readers disagree: trust neither */
+  }
+  *why = reason;
+  return false;
+}
 
 QHostAddress FleetAddress(const QHostAddress &first, int index) {
   if (index == 0) return first;
@@ -83,13 +67,14 @@ qint64 DescriptorsNeeded(int chambers) {
 }
 
 Fleet::Fleet(int chambers, const QHostAddress &first, const MillisecondClock &clock, double speed,
-             int64_t wallSeconds, const QStringList &errors, const Faults &faults, bool verbose) {
+             int64_t wallSeconds, const QStringList &errors, const Faults &faults, bool verbose,
+             const Physics &physics) {
   chambers_.reserve(chambers);
   servers_.reserve(chambers);
   addresses_.reserve(chambers);
   for (int k = 0; k < chambers; k++) {
     addresses_.push_back(FleetAddress(first, k));
-    chambers_.push_back(std::make_unique<Chamber>(clock, speed, wallSeconds, k));
+    chambers_.push_back(std::make_unique<Chamber>(clock, speed, wallSeconds, k, physics));
     for (const QString &text : errors) chambers_[k]->raiseError(text.toLatin1().toStdString());
     QByteArray label = chambers > 1 ? addresses_[k].toString().toLatin1() : QByteArray();
     servers_.push_back(std::make_unique<Server>(*chambers_[k], faults, verbose, label));
@@ -110,19 +95,15 @@ bool Fleet::listen(quint16 port, QString *error) {
 QByteArray Fleet::control(const QByteArray &line) {
   QByteArray shown = Printable(line.simplified());
   QList<QByteArray> words = shown.split(' ');
-  const ControlCommand *command = FindControlCommand(words[0]);
+  ControlValue value;
   QByteArray why;
-  int from = 0, to = 0, ms = 0;
-  if (!command)
-    why = "unknown command (down, up, silent, slow, garbage, close, normal)";
-  else if (words.size() != command->words)
-    why = QByteArray("expects ") + command->usage;
-  else if (words[0] == "slow" && !ParseWhole(words[2], 0, kMaxSlowMs, &ms))
-    why = "MS must be a whole number from 0 to " + QByteArray::number(kMaxSlowMs);
-  else if (findChambers(words[1], &from, &to, &why))
+  int from = 0, to = 0;
+  const ControlCommand *command = ReadControlCommand(words, &value, &why);
+  if (command && findChambers(words[1], &from, &to, &why))
     for (int k = from; k < to; k++) {
+      command->apply(*servers_[k], *chambers_[k], value);
       QByteArray failed;
-      if (!applyCommand(words[0], ms, k, &failed) && why.isEmpty()) why = failed;
+      if (command->listens && !listenAgain(k, &failed) && why.isEmpty()) why = failed;
     }
   return why.isEmpty() ? "ok " + shown : "error " + shown + ": " + why;
 }
@@ -133,6 +114,7 @@ QByteArray Fleet::control(const QByteArray &line) {
 bool Fleet::findChambers(const QByteArray &target, int *from, int *to, QByteArray *why) const {
   int number = 0;
   QHostAddress address;
+  QByteArray reason;
   if (target == "all") {
     *from = 0;
     *to = size();
@@ -143,7 +125,7 @@ bool Fleet::findChambers(const QByteArray &target, int *from, int *to, QByteArra
     *to = number;
     return true;
   }
-  if (address.setAddress(QString::fromLatin1(target))) {
+  if (ParseAddressLiteral(target, &address, &reason)) {
     auto it = std::find(addresses_.begin(), addresses_.end(), address);
     *from = static_cast<int>(it - addresses_.begin());
     *to = *from + 1;
@@ -151,32 +133,19 @@ bool Fleet::findChambers(const QByteArray &target, int *from, int *to, QByteArra
   }
   *why = "no chamber " + target + " (K is 1 to " + QByteArray::number(size()) +
          ", a chamber's address, or all)";
+  /* a text meant as an address says why it is none */
+  if (!reason.isEmpty() && (target.contains('.') || target.contains(':'))) *why += ": " + reason;
   return false;
 }
 
-/* Carries out control command name (with ms for slow) on chamber index.
- * false, with *why, when the chamber cannot listen again. */
-bool Fleet::applyCommand(const QByteArray &name, int ms, int index, QByteArray *why) {
+/* Makes chamber index listen again; false, with *why, when it cannot. */
+bool Fleet::listenAgain(int index, QByteArray *why) {
   Server &server = *servers_[index];
-  Faults faults = server.faults();
-  if (name == "down") {
-    server.down();
-    return true;
-  }
-  if (name == "up" || name == "normal") {
-    if (name == "normal") server.setFaults(Faults());
-    if (server.up()) return true;
-    *why = QStringLiteral("chamber %1 cannot listen on %2 port %3: %4")
-               .arg(index + 1).arg(addresses_[index].toString()).arg(server.port())
-               .arg(server.errorString()).toLatin1();
-    return false;
-  }
-  if (name == "silent") faults.silent = true;
-  else if (name == "slow") faults.delayMs = ms;
-  else if (name == "garbage") faults.garbage = true;
-  else if (name == "close") faults.closeAfterAnswer = true;
-  server.setFaults(faults);
-  return true;
+  if (server.up()) return true;
+  *why = QStringLiteral("chamber %1 cannot listen on %2 port %3: %4")
+             .arg(index + 1).arg(addresses_[index].toString()).arg(server.port())
+             .arg(server.errorString()).toLatin1();
+  return false;
 }
 
 }  // namespace sim

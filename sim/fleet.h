@@ -3,8 +3,10 @@
  * model and server on an address of its own, and the control commands
  * that make them misbehave at run time.
  *
- * Exports FleetAddress() and FleetAddressProblem() (where the chambers
- * listen), DescriptorsNeeded() (the open files the process needs), and class Fleet. Chambers are numbered
+ * Exports ParseAddressLiteral() (the one reader of an address given to
+ * the simulator), FleetAddress() and FleetAddressProblem() (where the
+ * chambers listen), DescriptorsNeeded() (the open files the process
+ * needs), and class Fleet. Chambers are numbered
  * from 1 in control commands and in what the fleet says, from 0 in its
  * calls. A fleet of one is the lone chamber of old: its log lines carry no
  * address of their own.
@@ -28,6 +30,12 @@ constexpr int kMaxChambers = 100000;
  * chamber: the standard streams, the event loop's own, Qt's. */
 constexpr int kSpareDescriptors = 32;
 
+/* Reads text (as typed, no blanks stripped) as an IP address literal
+ * through ParseHostText(): dotted IPv4 strictly in decimal, or IPv6 with an
+ * optional zone. Returns true with *address set; false, with *why saying
+ * what is wrong, for anything else, a host name too. */
+bool ParseAddressLiteral(const QByteArray &text, QHostAddress *address, QByteArray *why);
+
 /* The address of chamber index (from 0) of a fleet whose first chamber
  * listens on first: the index-th ordinary IPv4 address from first on,
  * skipping those that end in .0 or .255. first must be IPv4 and not end in
@@ -43,11 +51,13 @@ qint64 DescriptorsNeeded(int chambers);
 
 class Fleet {
  public:
-  /* chambers (1 to kMaxChambers) chambers on clock and speed (see
-   * Chamber), each with the pending errors errors, answering with faults,
-   * the first listening on first (checked with FleetAddressProblem()). */
+  /* chambers (1 to kMaxChambers) chambers on clock and speed with physics
+   * (see Chamber), each with the pending errors errors, answering with
+   * faults, the first listening on first (checked with
+   * FleetAddressProblem()). */
   Fleet(int chambers, const QHostAddress &first, const MillisecondClock &clock, double speed,
-        int64_t wallSeconds, const QStringList &errors, const Faults &faults, bool verbose);
+        int64_t wallSeconds, const QStringList &errors, const Faults &faults, bool verbose,
+        const Physics &physics = Physics());
 
   int size() const { return static_cast<int>(chambers_.size()); }
   Chamber &chamber(int index) { return *chambers_[index]; }
@@ -61,7 +71,7 @@ class Fleet {
   bool listen(quint16 port, QString *error);
 
   /* Carries out one control line (without line end), for example
-   * "down 3", "slow all 200" or "up 127.0.1.7". Returns the reply, without
+   * "down 3", "slow all 200" or "up 127.0.1.7" (see control_commands.h). Returns the reply, without
    * line end: "ok " and the command, or "error ", the command, ": " and
    * why. A command for several chambers goes on past one that fails and
    * reports the first failure. */
@@ -69,7 +79,7 @@ class Fleet {
 
  private:
   bool findChambers(const QByteArray &target, int *from, int *to, QByteArray *why) const;
-  bool applyCommand(const QByteArray &name, int ms, int index, QByteArray *why);
+  bool listenAgain(int index, QByteArray *why);
 
   std::vector<std::unique_ptr<Chamber>> chambers_;
   std::vector<std::unique_ptr<Server>> servers_;

@@ -12,6 +12,7 @@
 #include <QDateTime>
 #include <QElapsedTimer>
 #include <QTimeZone>
+#include <climits>
 #include <csignal>
 #include <cstdio>
 #include <fcntl.h>
@@ -46,10 +47,29 @@ constexpr const char *kDescription =
     "  garbage K    answer with 2 to 600 random bytes, among them a NUL and\n"
     "               one from 0x80 to 0xFF\n"
     "  close K      close the connection after each answer\n"
-    "  normal K     no faults at all (also none from the options), and up\n"
-    "Faults add up until normal. Each line gets one line on standard output:\n"
+    "  split K MS   each answer in two parts MS ms apart (0 to 10000; 0: whole)\n"
+    "  trickle K MS each answer one byte at a time, MS ms apart (0 to 10000)\n"
+    "  reset K N    reset each connection (RST) after N bytes of its next answer\n"
+    "               (0 to 100000; 0: instead of answering)\n"
+    "  long K N     pad each answer with '#' to N bytes in all (0 to 100000),\n"
+    "               written at once\n"
+    "  channel K XX byte 1 (the channel) of each A, E, G and U answer replaced\n"
+    "               by the byte of hexadecimal value XX (00 to ff)\n"
+    "  lineend K MS CR LF after each answer, MS ms later (0 to 10000; 0: in\n"
+    "               the same write)\n"
+    "  door K open  open the door: temperature and humidity drift toward the\n"
+    "               room's (ambient) with a time constant of 2 simulated minutes\n"
+    "  door K closed  close it: the control takes over again\n"
+    "  error K TEXT raise a pending error with TEXT (the error channel is set)\n"
+    "  clear K      confirm the pending errors\n"
+    "  normal K     no faults at all (also none from the options), the door\n"
+    "               closed, and up; pending errors and the noise stay\n"
+    "Faults add up until normal; answers keep the order of their commands.\n"
+    "Each line gets one line on standard output:\n"
     "\"ok \" and the command, or \"error \", the command, \": \" and why.\n"
-    "The end of standard input does not stop the simulator.\n"
+    "The end of standard input does not stop the simulator. Started in the\n"
+    "background of a terminal (quenta-sim &), it reads no control lines until\n"
+    "it is in the foreground (fg); keys typed meanwhile wait and stop nothing.\n"
     "\n"
     "On start it prints where it listens, for example \"quenta-sim listening\n"
     "on 127.0.1.1 to 127.0.4.235 port 1080 (1000 chambers, speed 1)\". With\n"
@@ -70,14 +90,29 @@ struct Settings {
   bool verbose = false;
   sim::Faults faults;
   QStringList errors;
+  sim::Physics physics;
 };
+
+/* The options that limit the plant: the option, the channel, which way. */
+struct CapacityOption {
+  const char *name;
+  int channel;
+  bool rise;
+};
+constexpr CapacityOption kCapacityOptions[] = {
+    {"heat-rate", 0, true}, {"cool-rate", 0, false},
+    {"humidify-rate", 1, true}, {"dry-rate", 1, false},
+};
+constexpr double kMaxCapacity = 999.9;
+constexpr double kMaxNoise = 100.0;
 
 void AddOptions(QCommandLineParser &parser) {
   parser.setApplicationDescription(kDescription);
   parser.addHelpOption();
   parser.addVersionOption();
   parser.addOptions({
-      {"listen", "Listen on ADDRESS (default 127.0.0.1); with --chambers, the first chamber.",
+      {"listen", "Listen on ADDRESS (default 127.0.0.1), IPv4 in decimal without leading zeros "
+                 "or IPv6; with --chambers, the first chamber.",
        "ADDRESS", "127.0.0.1"},
       {"port", "Listen on TCP port N (default 1080; 0 picks a free one, for one chamber only).",
        "N", "1080"},
@@ -91,6 +126,16 @@ void AddOptions(QCommandLineParser &parser) {
       {"close-after-answer", "Close the connection after each answer."},
       {"silent", "Carry out commands but never answer."},
       {"error", "Start with a pending error with TEXT (repeatable).", "TEXT"},
+      {"noise", "Sensor noise: each actual value answered is up to N off the model's "
+                "(uniform, in the channel's unit; default 0).", "N"},
+      {"seed", "Seed of the noise (default 1); chamber K draws from N + K - 1.", "N"},
+      {"heat-rate", "The temperature rises at most N K/min under control, whatever the ramp "
+                    "(default: no limit).", "N"},
+      {"cool-rate", "The temperature falls at most N K/min under control (default: no limit).",
+       "N"},
+      {"humidify-rate", "The humidity rises at most N %/min under control (default: no limit).",
+       "N"},
+      {"dry-rate", "The humidity falls at most N %/min under control (default: no limit).", "N"},
       {"verbose", "Log connections, commands and answers on standard output."},
   });
 }
@@ -108,14 +153,43 @@ bool IntOption(const QCommandLineParser &parser, const char *name, int low, int 
   return true;
 }
 
+/* Reads a number option, if given, from low to high into *out; false,
+ * with a message on standard error, when it is out of range. */
+bool NumberOption(const QCommandLineParser &parser, const char *name, double low, double high,
+                  double *out) {
+  if (!parser.isSet(name)) return true;
+  bool ok = false;
+  double value = parser.value(name).toDouble(&ok);
+  if (!ok || !(value >= low && value <= high)) {
+    fprintf(stderr, "quenta-sim: --%s must be a number from %g to %g\n", name, low, high);
+    return false;
+  }
+  *out = value;
+  return true;
+}
+
+/* Fills s->physics from the options; false after a message on standard
+ * error when one of them is bad. */
+bool ReadPhysics(const QCommandLineParser &parser, Settings *s) {
+  int seed = static_cast<int>(sim::kDefaultSeed);
+  for (const CapacityOption &o : kCapacityOptions) {
+    double *limit = o.rise ? &s->physics.rise[o.channel] : &s->physics.fall[o.channel];
+    if (!NumberOption(parser, o.name, 0.0, kMaxCapacity, limit)) return false;
+  }
+  if (parser.isSet("seed") && !IntOption(parser, "seed", 0, INT_MAX, &seed)) return false;
+  s->physics.seed = static_cast<uint32_t>(seed);
+  return NumberOption(parser, "noise", 0.0, kMaxNoise, &s->physics.noise);
+}
+
 /* Fills settings from the parsed options; false after a message on
  * standard error when one of them is bad. */
 bool ReadSettings(const QCommandLineParser &parser, Settings *s) {
   int port = 0;
   bool ok = false;
-  if (!s->address.setAddress(parser.value("listen"))) {
-    fprintf(stderr, "quenta-sim: --listen needs an IP address, not \"%s\"\n",
-            qPrintable(parser.value("listen")));
+  QByteArray listen = parser.value("listen").toLocal8Bit(), why;
+  if (!sim::ParseAddressLiteral(listen, &s->address, &why)) {
+    fprintf(stderr, "quenta-sim: --listen needs an IP address, not \"%s\": %s\n",
+            listen.constData(), why.constData());
     return false;
   }
   s->speed = parser.value("speed").toDouble(&ok);
@@ -141,7 +215,7 @@ bool ReadSettings(const QCommandLineParser &parser, Settings *s) {
   s->faults.silent = parser.isSet("silent");
   s->verbose = parser.isSet("verbose");
   s->errors = parser.values("error");
-  return true;
+  return ReadPhysics(parser, s);
 }
 
 /* The host's local date and time, as the chamber clock counts it. */
@@ -194,7 +268,8 @@ int RunFleet(const Settings &settings) {
   elapsed.start();
   sim::Fleet fleet(settings.chambers, settings.address,
                    [&elapsed] { return static_cast<int64_t>(elapsed.elapsed()); }, settings.speed,
-                   LocalWallSeconds(), settings.errors, settings.faults, settings.verbose);
+                   LocalWallSeconds(), settings.errors, settings.faults, settings.verbose,
+                   settings.physics);
   QString error;
   if (!fleet.listen(settings.port, &error)) {
     fprintf(stderr, "quenta-sim: %s\n", qPrintable(error));
@@ -212,6 +287,10 @@ int RunFleet(const Settings &settings) {
 int main(int argc, char *argv[]) {
   KeepStandardStreams();
   signal(SIGPIPE, SIG_IGN);  /* a reader of the log that goes away stops nothing */
+  /* started in the background of a terminal ("quenta-sim &"), it goes on:
+   * a read there fails (see control_input.h), a log line is written */
+  signal(SIGTTIN, SIG_IGN);
+  signal(SIGTTOU, SIG_IGN);
   QCoreApplication::setEventDispatcher(new eventloop::EpollDispatcher);
   QCoreApplication app(argc, argv);
   QCoreApplication::setApplicationName("quenta-sim");

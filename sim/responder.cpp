@@ -78,10 +78,12 @@ bool ParseChannelValue(const QByteArray &command, int *k, double *value) {
          ParseDecimal(command.mid(3), value);
 }
 
-/* "A<k> <actual> <set>": 14 characters. */
+/* "A<k> <actual> <set>": 14 characters; the actual value as the sensor
+ * reads it. */
 QByteArray ChannelGroup(Chamber &chamber, int k) {
-  AnalogChannel c = chamber.channel(k);
-  return "A" + QByteArray::number(k) + ' ' + FormatValue(c.actual) + ' ' + FormatValue(c.set);
+  double measured = chamber.measured(k);
+  return "A" + QByteArray::number(k) + ' ' + FormatValue(measured) + ' ' +
+         FormatValue(chamber.channel(k).set);
 }
 
 char Bit(bool on) { return on ? '1' : '0'; }

@@ -48,6 +48,8 @@ constexpr int kMaxGarbageBytes = 600;
 constexpr int kListenBacklog = 50;
 /* A listener that ran out of descriptors tries again after this long. */
 constexpr int kAcceptRetryMs = 1000;
+/* Before any chunk: so long ago that no pause reaches from it. */
+constexpr qint64 kLongAgoMs = -(qint64(1) << 40);
 
 /* Shows printable ASCII as it is and every other byte as \xNN. */
 QByteArray Escaped(const QByteArray &bytes) {
@@ -106,24 +108,18 @@ QByteArray Garbage() {
   return bytes;
 }
 
-struct Chunk {
-  QByteArray bytes;
-  qint64 dueMs;
-  bool endsAnswer;
-};
-
 /* One connected client; deletes itself, with its socket, when the
  * connection ends. */
 class Client : public QObject {
  public:
   Client(QTcpSocket *socket, Chamber &chamber, const Faults &faults, bool verbose,
          const QByteArray &label, QObject *parent);
-  void reset() { socket_->abort(); }
+  void reset();
 
  private:
   void readCommands();
   void handle(const QByteArray &command, const QByteArray &lineEnd);
-  void queue(const QByteArray &answer);
+  void queue(const QByteArray &body, const QByteArray &lineEnd, char letter);
   void sendDue();
   void drop(const char *why);
 
@@ -135,6 +131,7 @@ class Client : public QObject {
   QElapsedTimer clock_;
   QTimer timer_;
   std::deque<Chunk> outbox_;
+  qint64 lastDueMs_ = kLongAgoMs;  /* when the last chunk queued was due */
 };
 
 Client::Client(QTcpSocket *socket, Chamber &chamber, const Faults &faults, bool verbose,
@@ -184,21 +181,18 @@ void Client::handle(const QByteArray &command, const QByteArray &lineEnd) {
     if (verbose_) LogLine(stdout, "%s (silent)", peer_.constData());
     return;
   }
-  queue(faults_.garbage ? Garbage() : reply.answer + lineEnd);
+  if (faults_.garbage) queue(Garbage(), QByteArray(), 0);
+  else queue(reply.answer, lineEnd, command[0]);
 }
 
-/* Puts one answer into the outbox: whole, or in two halves when answers
- * are split (an answer of one byte cannot be split). */
-void Client::queue(const QByteArray &answer) {
+/* Puts one answer (body, the line end that mirrors the command's, the
+ * command's letter) into the outbox as the faults shape it. */
+void Client::queue(const QByteArray &body, const QByteArray &lineEnd, char letter) {
   if (outbox_.size() >= kMaxQueuedChunks) return drop("has too many answers waiting");
-  qint64 due = clock_.elapsed() + faults_.delayMs;
-  if (faults_.splitAnswers && answer.size() > 1) {
-    qsizetype half = answer.size() / 2;
-    outbox_.push_back(Chunk{answer.left(half), due, false});
-    outbox_.push_back(Chunk{answer.mid(half), due + faults_.splitPauseMs, true});
-  } else {
-    outbox_.push_back(Chunk{answer, due, true});
-  }
+  for (Chunk &chunk : ShapeAnswer(body, lineEnd, letter, faults_,
+                                  clock_.elapsed() + faults_.delayMs, lastDueMs_))
+    outbox_.push_back(std::move(chunk));
+  lastDueMs_ = outbox_.back().dueMs;
   sendDue();
 }
 
@@ -211,7 +205,8 @@ void Client::sendDue() {
     socket_->write(chunk.bytes);
     socket_->flush();
     if (verbose_) LogLine(stdout, "%s >> %s%s", peer_.constData(), Escaped(chunk.bytes).constData(),
-                          chunk.endsAnswer ? "" : " (first part)");
+                          chunk.endsAnswer ? "" : " (part)");
+    if (chunk.resets) return reset();
     if (socket_->bytesToWrite() > kMaxUnsentBytes) return drop("does not read its answers");
     if (chunk.endsAnswer && faults_.closeAfterAnswer) {
       outbox_.clear();
@@ -220,6 +215,17 @@ void Client::sendDue() {
     }
   }
   if (!outbox_.empty()) timer_.start(std::max<qint64>(0, outbox_.front().dueMs - clock_.elapsed()));
+}
+
+/* Resets the connection: with a linger time of 0 the close sends RST and
+ * drops what the kernel has not sent yet. */
+void Client::reset() {
+  linger now = {1, 0};
+  setsockopt(static_cast<int>(socket_->socketDescriptor()), SOL_SOCKET, SO_LINGER, &now, sizeof now);
+  if (verbose_) LogLine(stdout, "%s reset", peer_.constData());
+  outbox_.clear();
+  socket_->abort();
+  deleteLater();
 }
 
 void Client::drop(const char *why) {

@@ -2,7 +2,7 @@
  * server.h -- the chamber's TCP side: accepts clients, reads their
  * commands, answers through Respond(), and misbehaves on demand.
  *
- * Exports struct Faults (the misbehaviours) and class Server. Several
+ * Exports class Server; the misbehaviours are faults.h's Faults. Several
  * clients may be connected at once; all of them talk to one Chamber. The
  * faults may change at any time and apply from the next command on; the
  * server may stop listening and listen again (a chamber that goes down and
@@ -18,17 +18,9 @@
 #include <memory>
 
 #include "chamber.h"
+#include "faults.h"
 
 namespace sim {
-
-struct Faults {
-  bool closeAfterAnswer = false;  /* close the connection after each answer */
-  bool splitAnswers = false;      /* each answer in two writes, a pause between */
-  int splitPauseMs = 50;
-  int delayMs = 0;                /* wait this long before each answer */
-  bool silent = false;            /* carry out commands, never answer */
-  bool garbage = false;           /* answer with random bytes instead */
-};
 
 class Server : public QObject {
  public:
@@ -46,7 +38,7 @@ class Server : public QObject {
   bool isListening() const { return listener_ >= 0; }
 
   /* down() stops listening, so that connects are refused, and resets every
-   * connection; up() listens again where listen() last did. up() returns
+   * connection (RST); up() listens again where listen() last did. up() returns
    * false, with errorString() telling why, when that cannot be bound. */
   void down();
   bool up();

@@ -2,9 +2,9 @@
  * sim_process.h -- for the tests: runs the built quenta-sim as a child
  * process on a loopback address, and a blocking TCP client to talk to it.
  *
- * Exports SimProcess (start with options, wait until it listens, give it
- * control commands and wait for their replies, read its output, stop) and
- * SimClient (connect, send one command, collect what arrives in a time
+ * Exports Escaped() (bytes as the log shows them), SimProcess (start with
+ * options, wait until it listens, give it control commands and wait for
+ * their replies, read its output, stop) and SimClient (connect, send one command, collect what arrives in a time
  * window, split into the reads that delivered it).
  * The path of the executable comes from QUENTA_SIM_PATH, which the test's
  * build defines.
@@ -29,6 +29,16 @@ namespace sim {
 
 constexpr quint16 kChamberPort = 1080;
 constexpr int kStartTimeoutMs = 5000;
+
+/* bytes as the simulator's log shows them: printable ASCII as it is, every
+ * other byte (and the backslash) as \xNN. */
+inline QByteArray Escaped(const QByteArray &bytes) {
+  QByteArray out;
+  for (unsigned char c : bytes)
+    out += c >= 0x20 && c < 0x7F && c != '\\' ? QByteArray(1, static_cast<char>(c))
+                                              : "\\x" + QByteArray::number(c, 16).rightJustified(2, '0');
+  return out;
+}
 
 /* Makes the one QCoreApplication that QProcess and QTcpSocket need. */
 inline void EnsureApplication() {

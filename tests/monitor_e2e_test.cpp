@@ -109,7 +109,7 @@ TEST(MonitorEndToEnd, ValuesInCsvAndMetricsAreWhatTheChamberAnswered) {
     EXPECT_LT(std::stod(r[kRoundTrip]), 2000.0);
   }
   /* Every answer the simulator sent the monitor is in the file, once. */
-  int simAnswers = static_cast<int>(sim.output().count(">> ") - sim.output().count("(first part)")) - 7;
+  int simAnswers = static_cast<int>(sim.output().count(">> ") - sim.output().count(" (part)\n")) - 7;
   EXPECT_EQ(Results(rows), simAnswers) << sim.output().toStdString();
   EXPECT_EQ(perCommand["Aa"] % 10, 0);
   EXPECT_EQ(perCommand["Aa"] / 10, perCommand["A1"] / 2);

@@ -1,6 +1,7 @@
 # Tests of the chamber simulator: the model and its answers in-process, the
 # server and the catalogue through the built quenta-sim on 127.0.0.60 to
-# 127.0.0.79, the fleet on 127.0.20.1 to 127.0.21.254, port 1080; the event
+# 127.0.0.79, the fleet on 127.0.20.1 to 127.0.21.254 and 127.0.52.1 to
+# 127.0.52.254, port 1080; the event
 # loop in-process without addresses.
 if(QUENTA_PROTOCOL_ONLY)
   return()
@@ -11,7 +12,7 @@ quenta_test(sim_responder_test SOURCES sim_responder_test.cpp LIBS quenta_sim_co
 quenta_test(sim_server_test SOURCES sim_server_test.cpp LIBS quenta_sim_core QT TIMEOUT 120)
 quenta_test(sim_catalogue_test SOURCES sim_catalogue_test.cpp LIBS quenta_sim_core quenta_protocol
             QT TIMEOUT 120)
-quenta_test(sim_fleet_test SOURCES sim_fleet_test.cpp LIBS quenta_sim_core QT TIMEOUT 180)
+quenta_test(sim_fleet_test SOURCES sim_fleet_test.cpp LIBS quenta_sim_core Qt6::Test QT TIMEOUT 180)
 quenta_test(sim_loop_test SOURCES sim_loop_test.cpp LIBS quenta_sim_core TIMEOUT 60)
 foreach(t sim_server_test sim_catalogue_test sim_fleet_test)
   target_compile_definitions(${t} PRIVATE QUENTA_SIM_PATH="$<TARGET_FILE:quenta-sim>")

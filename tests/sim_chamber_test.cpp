@@ -1,11 +1,14 @@
 /*
  * sim_chamber_test.cpp -- the simulated chamber on a fake clock: ramps,
- * manual limits, the clock, test programs, errors, lock levels, digital
- * channels.
+ * the plant's limits, an open door, sensor noise, manual limits, the
+ * clock, test programs, errors, lock levels, digital channels.
  */
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
+#include <numeric>
+#include <vector>
 
 #include "chamber.h"
 
@@ -15,7 +18,8 @@ constexpr int64_t kWallStart = 1255437000;  /* 13.10.2009 12:30:00 */
 
 /* A chamber whose clock moves only when the test says so. */
 struct FakeChamber {
-  explicit FakeChamber(double speed = 1.0) : chamber([this] { return now; }, speed, kWallStart) {}
+  explicit FakeChamber(double speed = 1.0, const sim::Physics &physics = sim::Physics())
+      : chamber([this] { return now; }, speed, kWallStart, 0, physics) {}
   void passSeconds(double seconds) { now += static_cast<int64_t>(seconds * 1000); }
   int64_t now = 0;
   sim::Chamber chamber;
@@ -24,6 +28,7 @@ struct FakeChamber {
 TEST(SimChamber, RampsMoveActualTowardSetAtTheRate) {
   struct Case {
     double up, down, set, speed, seconds, actual;
+    double heat = sim::kUnlimited, cool = sim::kUnlimited;  /* the plant's limits */
   } cases[] = {
       {1.0, 1.0, 30.0, 1, 180, 25.0},       /* 22 + 3 min at 1/min */
       {1.0, 1.0, 30.0, 1, 600, 30.0},       /* arrives, no overshoot */
@@ -33,11 +38,19 @@ TEST(SimChamber, RampsMoveActualTowardSetAtTheRate) {
       {999.9, 1.0, 30.0, 1, 0, 30.0},       /* no ramp: jump, even at once */
       {1.0, 999.9, -40.0, 1, 0, -40.0},
       {1.0, 1.0, 30.0, 10, 18, 25.0},       /* ten times faster */
+      {1.0, 1.0, 30.0, 1, 180, 23.5, 0.5},  /* heating slower than the ramp */
+      {999.9, 1.0, 30.0, 10, 12, 24.0, 1.0}, /* no ramp, yet no jump */
+      {1.0, 2.0, 10.0, 1, 180, 19.0, 0.5, 1.0},
+      {1.0, 1.0, 30.0, 1, 180, 25.0, 5.0},  /* the ramp below the limit rules */
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(testing::Message() << "up " << c.up << " down " << c.down << " set " << c.set
-                                    << " speed " << c.speed << " after " << c.seconds << " s");
-    FakeChamber f(c.speed);
+                                    << " speed " << c.speed << " after " << c.seconds << " s"
+                                    << " heat " << c.heat << " cool " << c.cool);
+    sim::Physics physics;
+    physics.rise[0] = c.heat;
+    physics.fall[0] = c.cool;
+    FakeChamber f(c.speed, physics);
     ASSERT_TRUE(f.chamber.setRate(0, true, c.up));
     ASSERT_TRUE(f.chamber.setRate(0, false, c.down));
     f.chamber.setSetValue(0, c.set);
@@ -50,16 +63,47 @@ TEST(SimChamber, StoppedDriftsToAmbientAndPausedHolds) {
   struct Case {
     bool started, paused;
     double actual;
-  } cases[] = {{true, false, 30.0}, {true, true, 27.0}, {false, false, 24.0}};
+    bool door = false;  /* open for the 180 s, then closed for 60 */
+  } cases[] = {{true, false, 30.0}, {true, true, 27.0}, {false, false, 24.0},
+               {true, false, 22.0 + 5.0 * std::exp(-180.0 / sim::kDoorSeconds), true}};
   for (const Case &c : cases) {
-    SCOPED_TRACE(testing::Message() << "started " << c.started << " paused " << c.paused);
+    SCOPED_TRACE(testing::Message() << "started " << c.started << " paused " << c.paused
+                                    << " door " << c.door);
     FakeChamber f;
     f.chamber.setSetValue(0, 30.0);
     f.passSeconds(300);  /* 22 -> 27 */
     f.chamber.setStarted(c.started);
     f.chamber.setPaused(c.paused);
+    f.chamber.setDoorOpen(c.door);
     f.passSeconds(180);
     EXPECT_NEAR(f.chamber.channel(0).actual, c.actual, 1e-6);
+    if (!c.door) continue;
+    f.chamber.setDoorOpen(false);
+    f.passSeconds(60);  /* the control takes over again: one more K toward 30 */
+    EXPECT_NEAR(f.chamber.channel(0).actual, c.actual + 1.0, 1e-6);
+  }
+}
+
+/* While the model ramps, each value answered is off it by at most the
+ * amplitude, all over that range, its mean close to the model; the same
+ * seed draws the same noise. */
+TEST(SimChamber, NoiseStaysWithinItsAmplitudeAroundTheModel) {
+  for (double amplitude : {0.0, 0.3, 2.0}) {
+    SCOPED_TRACE(amplitude);
+    sim::Physics physics;
+    physics.noise = amplitude;
+    FakeChamber f(1.0, physics);
+    f.chamber.setSetValue(0, 80.0);
+    std::vector<double> offs;
+    for (int i = 0; i < 1000; i++, f.passSeconds(1))
+      offs.push_back(f.chamber.measured(0) - f.chamber.channel(0).actual);
+    auto [low, high] = std::minmax_element(offs.begin(), offs.end());
+    EXPECT_GE(*low, -amplitude);
+    EXPECT_LE(*high, amplitude);
+    EXPECT_GE(*high - *low, amplitude * 1.9);
+    EXPECT_NEAR(std::accumulate(offs.begin(), offs.end(), 0.0) / 1000, 0.0, amplitude / 10);
+    EXPECT_EQ(FakeChamber(1.0, physics).chamber.measured(1),
+              FakeChamber(1.0, physics).chamber.measured(1));
   }
 }
 

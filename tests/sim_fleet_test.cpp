@@ -1,16 +1,23 @@
 /*
  * sim_fleet_test.cpp -- many chambers in one simulator: where they listen,
- * that each keeps its own state and gets the command line's settings, the control commands in-process and
- * through the built quenta-sim's standard input, the log that names the
- * chamber, standard input that ends or is missing, and the limit of open
- * files. Addresses 127.0.20.1 to 127.0.21.254, port 1080; each test has
- * its own.
+ * that each keeps its own state and gets the command line's settings, the
+ * control commands in-process and through the built quenta-sim's standard
+ * input, the log that names the chamber, standard input that ends, is
+ * missing or is a terminal whose foreground is another's, and the limit of
+ * open files. Addresses 127.0.20.1 to 127.0.21.254 and 127.0.52.1, port
+ * 1080; each test has its own.
  */
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <pty.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <QFile>
 #include <QRegularExpression>
+#include <QTest>
 #include <QTcpServer>
 #include <memory>
 #include <vector>
@@ -139,6 +146,9 @@ QByteArray Describe(sim::Fleet &fleet) {
     if (f.garbage) parts << "garbage";
     if (f.closeAfterAnswer) parts << "close";
     if (f.splitAnswers) parts << "split";
+    if (fleet.chamber(k).doorOpen()) parts << "door";
+    for (const sim::PendingError &e : fleet.chamber(k).errors())
+      parts << "error " + QByteArray::fromStdString(e.text);
     all += (k ? " | " : "") + (parts.isEmpty() ? QByteArray("-") : parts.join('+')) +
            (fleet.server(k).isListening() ? "" : " down");
   }
@@ -172,9 +182,22 @@ TEST(SimFleet, ControlCommandsRepliesAndTheirEffect) {
       {"down 0", "error down 0: no chamber 0 (K is 1 to 3", "- | - | -"},
       {"down 4", "error down 4: no chamber 4", "- | - | -"},
       {"down 127.0.20.4", "error down 127.0.20.4: no chamber", "- | - | -"},
+      {"down 127.0.20.03", "error down 127.0.20.03: no chamber 127.0.20.03 (K is 1 to 3, a "
+       "chamber's address, or all): a dotted IPv4 address is written in decimal without leading zeros",
+       "- | - | -"},
       {"down everything", "error down everything: no chamber", "- | - | -"},
       {"DOWN 1", "error DOWN 1: unknown command", "- | - | -"},
       {"\x01\xff down 1", "error ?? down 1: unknown command", "- | - | -"},
+      /* what the faults do: SimServer.AnswersArriveAsTheFaultsShapeThem */
+      {"split 1 10001", "error split 1 10001: MS must be a whole number from 0 to 10000", "- | - | -"},
+      {"long 1 100001", "error long 1 100001: N must be a whole number from 0 to 100000", "- | - | -"},
+      {"channel 1 0x1", "error channel 1 0x1: XX must be two hexadecimal digits", "- | - | -"},
+      {"door 1 open", "ok door 1 open", "door | - | -"},
+      {"error 2 Water  supply low", "ok error 2 Water supply low", "door | error Water supply low | -"},
+      {"normal all", "ok normal all", "- | error Water supply low | -"},
+      {"clear 2", "ok clear 2", "- | - | -"},
+      {"door 1 ajar", "error door 1 ajar: expects door K open or door K closed", "- | - | -"},
+      {"error 1", "error error 1: expects error K TEXT", "- | - | -"},
   };
   sim::EnsureApplication();
   int64_t now = 0;
@@ -212,19 +235,22 @@ TEST(SimFleet, UpGoesOnPastAChamberThatCannotListen) {
   EXPECT_EQ(Describe(fleet), QByteArray("- | - | -"));
 }
 
-/* What the command line gives (speed, pending errors, faults) reaches
+/* What the command line gives (speed, pending errors, faults, physics) reaches
  * every chamber: quenta-sim always runs a fleet, of one chamber too. */
 TEST(SimFleet, SpeedErrorsAndFaultsReachEveryChamber) {
   sim::EnsureApplication();
   int64_t now = 0;
   sim::Faults closing;
   closing.closeAfterAnswer = true;
+  sim::Physics physics;
+  physics.rise[1] = 1.0;  /* humidifies at 1 %/min, not at the ramp's 2 */
   sim::Fleet fleet(3, QHostAddress("127.0.20.61"), [&now] { return now; }, 600.0, 0,
-                   {"Door open"}, closing, false);
-  now += 300;  /* 3 simulated minutes: 22.x -> 25.0 at 1 K/min */
+                   {"Door open"}, closing, false, physics);
+  now += 300;  /* 3 simulated minutes: 22.x -> 25.0 at 1 K/min, 45.x -> 48.x */
   for (int k = 0; k < fleet.size(); k++) {
     SCOPED_TRACE(k);
     EXPECT_EQ(sim::Respond(fleet.chamber(k), "A0").answer, QByteArray("A0 025.0 025.0"));
+    EXPECT_EQ(sim::Respond(fleet.chamber(k), "A1").answer, "A1 048." + QByteArray::number(k) + " 050.0");
     EXPECT_EQ(sim::Respond(fleet.chamber(k), "H01").answer, QByteArray("H01;1;"));
     EXPECT_TRUE(fleet.server(k).faults().closeAfterAnswer);
   }
@@ -296,11 +322,7 @@ TEST(SimFleetProcess, GarbageIsRandomBytesAndTheLogShowsThem) {
     EXPECT_TRUE(garbage.contains('\0'));
     EXPECT_TRUE(std::any_of(garbage.begin(), garbage.end(),
                             [](char c) { return static_cast<unsigned char>(c) >= 0x80; }));
-    QByteArray escaped;
-    for (unsigned char c : garbage)
-      escaped += c >= 0x20 && c < 0x7F && c != '\\' ? QByteArray(1, static_cast<char>(c))
-                                                    : "\\x" + QByteArray::number(c, 16).rightJustified(2, '0');
-    EXPECT_TRUE(OutputHolds(sim, " >> " + escaped + "\n"));
+    EXPECT_TRUE(OutputHolds(sim, " >> " + sim::Escaped(garbage) + "\n"));
   }
 }
 
@@ -363,6 +385,62 @@ TEST(SimFleetProcess, StandardInputThatEndsOrIsMissingStopsNothing) {
       EXPECT_EQ(client.ask("L"), QByteArray("L0"));
     }
   }
+}
+
+/* "quenta-sim --listen address &" as a shell in a terminal of its own
+ * runs it: in a process group of its own, while its parent, the "shell",
+ * leads the terminal's session in the foreground. A byte on *shell makes
+ * the shell bring it to the foreground ("fg"). Returns the simulator's
+ * process id, or -1; *master: the terminal's master side. */
+pid_t StartInTheBackground(const char *address, int *master, int *shell, pid_t *leader) {
+  int pair[2];
+  if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) != 0) return -1;
+  if ((*leader = forkpty(master, nullptr, nullptr, nullptr)) == 0) {
+    pid_t sim = fork();
+    if (sim == 0) {
+      setpgid(0, 0);
+      dup2(open("/dev/null", O_WRONLY), STDOUT_FILENO);
+      execl(QUENTA_SIM_PATH, "quenta-sim", "--listen", address, static_cast<char *>(nullptr));
+      _exit(127);
+    }
+    setpgid(sim, sim);
+    char fg;
+    if (write(pair[1], &sim, sizeof sim) == sizeof sim && read(pair[1], &fg, 1) == 1)
+      tcsetpgrp(STDIN_FILENO, sim);
+    waitpid(sim, nullptr, 0);
+    _exit(0);
+  }
+  *shell = pair[0];
+  close(pair[1]);
+  pid_t sim = -1;
+  return *leader > 0 && read(pair[0], &sim, sizeof sim) == sizeof sim ? sim : -1;
+}
+
+/* The state letter of process pid ('T': stopped), '?' if none. */
+char ProcessState(pid_t pid) {
+  QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+  QByteArray text = stat.open(QIODevice::ReadOnly) ? stat.readAll() : QByteArray();
+  qsizetype end = text.lastIndexOf(')');
+  return end >= 0 && end + 2 < text.size() ? text[end + 2] : '?';
+}
+
+TEST(SimFleetProcess, AKeyInTheBackgroundOfATerminalStopsNothing) {
+  int master = -1, shell = -1;
+  pid_t leader = -1;
+  pid_t pid = StartInTheBackground("127.0.52.1", &master, &shell, &leader);
+  ASSERT_GT(pid, 0);
+  SimClient client;
+  EXPECT_TRUE(QTest::qWaitFor([&] { return client.connect("127.0.52.1"); }, sim::kStartTimeoutMs));
+  EXPECT_EQ(write(master, "down 1\n", 7), 7);  /* read, it would stop the process */
+  EXPECT_EQ(client.ask("L"), QByteArray("L0"));
+  EXPECT_EQ(client.ask("P"), QByteArray("P000"));
+  EXPECT_NE(ProcessState(pid), 'T');
+  EXPECT_EQ(write(shell, "f", 1), 1);  /* in the foreground, the line is read */
+  EXPECT_TRUE(client.waitForClosed(5000));
+  kill(pid, SIGKILL);
+  waitpid(leader, nullptr, 0);
+  close(master);
+  close(shell);
 }
 
 TEST(SimFleetProcess, TheLimitOfOpenFiles) {

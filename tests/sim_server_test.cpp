@@ -1,10 +1,17 @@
 /*
  * sim_server_test.cpp -- the built quenta-sim over loopback: clients that
- * leave or misbehave, several clients, framing and line ends, each fault
- * option, the speed, and the command line. Each test has an address of its
+ * leave or misbehave, several clients, framing and line ends, the faults
+ * of the options and of the control input, the speed, and the command
+ * line. Each test has an address of its
  * own from 127.0.0.60 to 127.0.0.69, port 1080.
  */
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <QTime>
 
 #include "sim_process.h"
 
@@ -76,25 +83,83 @@ TEST(SimServer, CloseAfterAnswer) {
   }
 }
 
-TEST(SimServer, SplitAnswersArriveInTwoParts) {
+/* Sends command to the chamber at address on a connection of its own and
+ * reads, past the Qt socket, until want bytes came or the connection ends.
+ * *end tells how it stands then: "open", "closed" or "reset". */
+QByteArray Exchange(const char *address, const QByteArray &command, qsizetype want,
+                    const char **end) {
+  sockaddr_in to = {AF_INET, htons(sim::kChamberPort), {inet_addr(address)}, {}};
+  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  *end = connect(fd, reinterpret_cast<sockaddr *>(&to), sizeof to) == 0 &&
+         send(fd, command.constData(), command.size(), 0) == command.size() ? "open" : "unsent";
+  QByteArray got;
+  char buffer[4096];
+  pollfd readable = {fd, POLLIN, 0};
+  while (got.size() < want && !strcmp(*end, "open") && poll(&readable, 1, 5000) == 1) {
+    ssize_t n = recv(fd, buffer, sizeof buffer, 0);
+    if (n > 0) got.append(buffer, n);
+    else *end = n == 0 ? "closed" : errno == ECONNRESET ? "reset" : "failed";
+  }
+  close(fd);
+  return got;
+}
+
+/* The writes the verbose log shows after byte from: what follows " >> ",
+ * and its time of day in milliseconds. */
+QList<QPair<QByteArray, int>> LoggedWrites(const QByteArray &log, qsizetype from) {
+  QList<QPair<QByteArray, int>> writes;
+  for (const QByteArray &line : log.mid(from).split('\n'))
+    if (line.contains(" >> "))
+      writes.append({line.mid(line.indexOf(" >> ") + 4),
+                      QTime::fromString(QString::fromLatin1(line.left(12)), "HH:mm:ss.zzz")
+                          .msecsSinceStartOfDay()});
+  return writes;
+}
+
+/* Each answer through a socket, and its writes in the log, at least
+ * pauseMs apart, as the start options and then the control commands shape
+ * it. */
+TEST(SimServer, AnswersArriveAsTheFaultsShapeThem) {
   struct Case {
-    const char *command, *first, *second;
+    const char *control, *command;
+    QByteArrayList writes;
+    int pauseMs;
+    const char *end;
   } cases[] = {
-      {"C", "C05 3.23", " SIM-0001"},
-      {"L", "L", "0"},
-      {"D", "D", ""},  /* one byte cannot be split */
+      {"", "C", {"C05 3.23", " SIM-0001"}, 300, "open"},  /* the start options */
+      {"", "D", {"D"}, 0, "open"},  /* one byte cannot be split */
+      {"split 1 250", "L", {"L", "0"}, 250, "open"},
+      {"trickle 1 150", "P", {"P", "0", "0", "0"}, 150, "open"},
+      {"lineend 1 200", "L", {"L0", "\r\n"}, 200, "open"},
+      {"lineend 1 0", "L", {"L0\r\n"}, 0, "open"},
+      {"channel 1 b0", "E0", {"E\xb0 025.0"}, 0, "open"},
+      {"channel 1 B0", "L", {"L0"}, 0, "open"},  /* no channel in it */
+      {"long 1 3000", "L", {"L0" + QByteArray(2998, '#')}, 0, "open"},
+      {"reset 1 3", "C", {"C05"}, 0, "reset"},
+      {"reset 1 0", "L", {""}, 0, "reset"},
   };
   SimProcess sim;
-  ASSERT_TRUE(sim.start("127.0.0.63", {"--split-answers", "--split-pause", "300"}));
-  SimClient client;
-  ASSERT_TRUE(client.connect("127.0.0.63"));
+  ASSERT_TRUE(sim.start("127.0.0.63", {"--split-answers", "--split-pause", "300", "--verbose"}));
   for (const Case &c : cases) {
-    SCOPED_TRACE(c.command);
-    client.send(c.command);
-    QList<QByteArray> reads = client.collect(900);
-    ASSERT_FALSE(reads.isEmpty());
-    EXPECT_EQ(reads[0], QByteArray(c.first));
-    EXPECT_EQ(Joined(reads.mid(1)), QByteArray(c.second));
+    SCOPED_TRACE(testing::Message() << c.control << " then " << c.command);
+    if (*c.control) {
+      ASSERT_EQ(sim.control("normal 1"), QByteArray("ok normal 1"));
+      ASSERT_EQ(sim.control(c.control), "ok " + QByteArray(c.control));
+    }
+    qsizetype from = sim.output().size();
+    const char *end = "";
+    bool resets = !strcmp(c.end, "reset");
+    EXPECT_EQ(Exchange("127.0.0.63", c.command, resets ? 1 << 20 : c.writes.join().size(), &end),
+              c.writes.join());
+    EXPECT_STREQ(end, c.end);
+    QList<QPair<QByteArray, int>> writes = LoggedWrites(sim.output(), from);
+    for (int reads = 0; writes.size() < c.writes.size() && reads < 100; reads++)
+      writes = LoggedWrites(sim.output(), from);  /* output() waits for the log a little */
+    ASSERT_EQ(writes.size(), c.writes.size()) << sim.output().mid(from).constData();
+    for (qsizetype i = 0; i < writes.size(); i++)
+      EXPECT_EQ(writes[i].first, sim::Escaped(c.writes[i]) + (i + 1 < writes.size() ? " (part)" : ""));
+    for (qsizetype i = 1; i < writes.size(); i++)  /* both clocks count whole milliseconds */
+      EXPECT_GE((writes[i].second - writes[i - 1].second + 86400000) % 86400000, c.pauseMs - 2);
   }
 }
 
@@ -183,9 +248,11 @@ TEST(SimServer, CommandLine) {
       {{"--port", "70000"}, 2, "--port"},
       {{"--speed", "0"}, 2, "--speed"},
       {{"--speed", "fast"}, 2, "--speed"},
-      {{"--listen", "nowhere"}, 2, "--listen"},
+      {{"--listen", "nowhere"}, 2, "--listen needs an IP address, not \"nowhere\": a host name"},
+      {{"--listen", "127.0.99.021"}, 2, "\"127.0.99.021\": a dotted IPv4 address is written in decimal without leading zeros"},
       {{"--delay", "-1"}, 2, "--delay"},
       {{"--split-pause", "0"}, 2, "--split-pause"},
+      {{"--noise", "nan"}, 2, "--noise must be a number from 0 to 100"},
       {{"--bogus"}, 2, "bogus"},
       {{"--listen", "127.0.0.69"}, 1, "cannot listen"},  /* taken below */
   };
