@@ -190,6 +190,7 @@ TEST(MonitorEndToEnd, SlowSilentAndGarbageChambersDoNotDelayAGoodOne) {
   EXPECT_EQ(Results(mine, "answered"), Results(mine));
   for (const auto &r : RowsOf(rows, "127.0.30.33:1080")) {
     SCOPED_TRACE(r[kAnswer]);
+    if (r[kOutcome] == "skipped") continue;  /* due while an answer cut short waited for its timeout */
     EXPECT_TRUE(r[kOutcome] == "invalid" || r[kOutcome] == "incomplete") << r[kOutcome];
     EXPECT_FALSE(r[kAnswer].empty()) << "the bytes that came are recorded";
     EXPECT_TRUE(r[kName].empty()) << "nothing decoded from garbage";
@@ -383,14 +384,14 @@ TEST(MonitorEndToEnd, PromtoolAcceptsTheServedMetrics) {
 TEST(MonitorEndToEnd, HostileChambersNeverYieldInventedValues) {
   struct Case {
     const char *address, *control, *commands;
-    std::map<std::string, std::string> outcome;  /* per command: the outcome of every result */
-    int results;                                 /* results to wait for */
+    std::map<std::string, std::string> outcome;  /* per command: the outcome of every result sent */
+    int results;                                 /* results of that outcome to wait for */
   } cases[] = {
-      {"127.0.54.10", "split 1 300", "Aa,A0", {{"Aa", "answered"}, {"A0", "answered"}}, 6},
+      {"127.0.54.10", "split 1 300", "A0,Aa", {{"A0", "answered"}, {"Aa", "answered"}}, 4},
       {"127.0.54.11", "trickle 1 300", "A0", {{"A0", "incomplete"}}, 2},
-      {"127.0.54.12", "reset 1 7", "A0,S", {{"A0", "closed"}, {"S", "skipped"}}, 4},
-      {"127.0.54.13", "lineend 1 30", "A0,S,A0", {{"A0", "answered"}, {"S", "answered"}}, 12},
-      {"127.0.54.14", "long 1 3000", "P,S", {{"P", "answered"}, {"S", "answered"}}, 6},
+      {"127.0.54.12", "reset 1 7", "A0,S", {{"A0", "closed"}, {"S", "skipped"}}, 2},
+      {"127.0.54.13", "lineend 1 30", "A0,S,A0", {{"A0", "answered"}, {"S", "answered"}}, 6},
+      {"127.0.54.14", "long 1 3000", "P,S", {{"P", "answered"}, {"S", "answered"}}, 4},
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.control);
@@ -399,15 +400,17 @@ TEST(MonitorEndToEnd, HostileChambersNeverYieldInventedValues) {
     Child sim, mon;
     ASSERT_TRUE(sim.startSim(c.address, {}));
     ASSERT_TRUE(sim.control(c.control));
-    ASSERT_TRUE(mon.startMonitor({c.address, "--commands", c.commands, "--every", "0.5", "--csv", csv}));
+    ASSERT_TRUE(mon.startMonitor({c.address, "--commands", c.commands, "--every", "1", "--csv", csv}));
     const std::string name = std::string(c.address) + ":1080";
-    ASSERT_TRUE(WaitFor([&] { return CsvResults(csv, name, nullptr) >= c.results; }, kWaitMs));
+    const char *first = c.outcome.begin()->second.c_str();
+    ASSERT_TRUE(WaitFor([&] { return CsvResults(csv, name, first) >= c.results; }, kWaitMs));
     EXPECT_EQ(mon.terminate(), 0) << mon.errors().toStdString();
     bool whole = false;
     auto rows = ReadCsvRows(csv, &whole);
     ASSERT_TRUE(whole);
     for (const auto &r : rows) {
       SCOPED_TRACE(r[kCommand] + " " + r[kAnswer]);
+      if (r[kOutcome] == "skipped" && c.outcome.at(r[kCommand]) != "skipped") continue;  /* due while one waited */
       EXPECT_EQ(r[kOutcome], c.outcome.at(r[kCommand]));
       std::string answer = Unescape(r[kAnswer]);
       if (r[kOutcome] != "answered") {
