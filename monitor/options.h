@@ -30,6 +30,8 @@ enum ExitCode {
   kExitUnreachable = 3,  /* send: no connection (refused, unreachable, timed out) */
   kExitTimeout = 4,      /* send: a command got no answer within the timeout */
   kExitClosed = 5,       /* send: the chamber closed the connection before answering */
+  kExitRowsLost = 6,     /* rows lost: beyond --queue-limit, not on the disk at the end, or the
+                            CSV file given up after its syncs kept failing */
 };
 
 struct ChamberEntry {
@@ -57,6 +59,7 @@ struct MonitorOptions {
   quint16 metricsPort = 0;
   qint64 durationMs = 0;           /* 0: until a signal; up to 10,000,000 s, beyond a QTimer's int */
   int syncIntervalMs = 0;          /* least time between two syncs of the CSV file; 0: at once */
+  qint64 queueLimitBytes = 256ll << 20;  /* rows of the CSV file waiting in memory at most */
 };
 
 struct SendOptions {
