@@ -241,8 +241,10 @@ void ByteRate::roll(int64_t nowNs) {
 }
 
 QString Megabytes(uint64_t bytes) {
-  if (bytes >= (1u << 20)) return QStringLiteral("%1 MB").arg(static_cast<double>(bytes) / (1 << 20), 0, 'g', 4);
-  return QStringLiteral("%1 kB").arg(static_cast<double>(bytes) / 1024, 0, 'g', 3);
+  const bool mega = bytes >= (1u << 20);
+  const double value = static_cast<double>(bytes) / (mega ? 1 << 20 : 1 << 10);
+  const int decimals = value >= 100 ? 0 : value >= 10 ? 1 : 2;  /* three digits or so */
+  return QStringLiteral("%1 %2").arg(value, 0, 'f', decimals).arg(mega ? "MB" : "kB");
 }
 
 QString LastsFor(uint64_t bytes, double bytesPerSecond) {
