@@ -76,7 +76,7 @@ bool CsvLog::admit(const std::string &rows) {
 
 /* Writes the rows waiting, oldest first, while the file takes them and is
  * not being opened again; hands the file to the sync thread when it asks.
- * Tells the operator once all rows that waited for room are written. */
+ * Tells the operator once the rows that waited for room are written. */
 void CsvLog::drain() {
   for (;;) {
     int fd;
@@ -91,7 +91,9 @@ void CsvLog::drain() {
     }
     if (!writeFront(fd)) return;
   }
-  if ((refusing_ || dropping_) && queue_.empty()) roomAgain();
+  /* Rows dropped while written rows wait for a slow sync end there too,
+   * once half the bound is free again, so that each drop is not told. */
+  if ((refusing_ || dropping_) && queue_.empty() && counts().waitingBytes <= settings_.queueLimit / 2) roomAgain();
 }
 
 /* Writes the first result waiting in one write and moves it to the rows

@@ -5,13 +5,14 @@
  * of its own syncs them to the disk, one sync taking every row written
  * while the one before ran (group commit), so that the loop never waits
  * for the disk. A row counts as kept (CsvCounts::synced) only once a sync
- * covered it and the path still named the file synced.
+ * covered it and the file synced was not deleted.
  *
  * Rows wait in memory, in order and bounded by CsvSettings::queueLimit,
  * while the file cannot take them: the disk is full (they are written as
  * soon as there is room: at each new result and each second), or the file
  * is being opened again. Written rows are kept in memory too until synced,
- * so that they can be written again:
+ * so that they can be written again (with a sync interval, a sync comes
+ * early once they fill half the bound):
  *   a failed sync   the file is opened again, cut back to its length at
  *                   the last good sync, the rows are written again and
  *                   synced; after kSyncFailuresMax failures in a row the
