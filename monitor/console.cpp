@@ -1,7 +1,8 @@
 /*
  * console.cpp -- status line, event lines, and the signals that stop the
- * monitor (see console.h). The signal handler only writes one byte into a
- * pipe; the event loop reads it.
+ * monitor or reopen its CSV file (see console.h). The signal handler only
+ * writes the signal's number, one byte, into a pipe; the event loop reads
+ * it.
  */
 #include "console.h"
 
@@ -22,8 +23,8 @@ namespace {
 
 int gSignalPipe[2] = {-1, -1};
 
-void OnSignal(int) {
-  char byte = 1;
+void OnSignal(int number) {
+  char byte = static_cast<char>(number);
   ssize_t written = write(gSignalPipe[1], &byte, 1);
   (void)written;  /* a full pipe holds enough signals already */
 }
@@ -66,13 +67,17 @@ void Console::draw() {
   fflush(stderr);
 }
 
-SignalWatch::SignalWatch(std::function<void(int)> handler) : handler_(std::move(handler)) {
+SignalWatch::SignalWatch(std::function<void(int)> handler, std::function<void()> hangup)
+    : handler_(std::move(handler)), hangup_(std::move(hangup)) {
   if (gSignalPipe[0] < 0 && pipe2(gSignalPipe, O_CLOEXEC | O_NONBLOCK) != 0) return;
   notifier_ = std::make_unique<QSocketNotifier>(gSignalPipe[0], QSocketNotifier::Read);
   connect(notifier_.get(), &QSocketNotifier::activated, this, [this] {
     char bytes[16];
     ssize_t n = read(gSignalPipe[0], bytes, sizeof bytes);
-    for (ssize_t k = 0; k < n; k++) handler_(++count_);
+    for (ssize_t k = 0; k < n; k++) {
+      if (bytes[k] == SIGHUP) hangup_();
+      else handler_(++count_);
+    }
   });
   struct sigaction action = {};
   action.sa_handler = OnSignal;
@@ -80,11 +85,13 @@ SignalWatch::SignalWatch(std::function<void(int)> handler) : handler_(std::move(
   action.sa_flags = SA_RESTART;
   sigaction(SIGINT, &action, nullptr);
   sigaction(SIGTERM, &action, nullptr);
+  if (hangup_) sigaction(SIGHUP, &action, nullptr);
 }
 
 SignalWatch::~SignalWatch() {
   signal(SIGINT, SIG_DFL);
   signal(SIGTERM, SIG_DFL);
+  if (hangup_) signal(SIGHUP, SIG_DFL);
 }
 
 }  // namespace monitor

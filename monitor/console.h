@@ -2,7 +2,7 @@
  * console.h -- what the operator sees on standard error: on a terminal a
  * one-line status redrawn in place, with event lines scrolling above it;
  * elsewhere (a pipe, a file, a journal) plain time-stamped lines only.
- * Also turns SIGINT and SIGTERM into a call on the event loop.
+ * Also turns SIGINT, SIGTERM and SIGHUP into calls on the event loop.
  */
 #ifndef QUENTA_MONITOR_CONSOLE_H
 #define QUENTA_MONITOR_CONSOLE_H
@@ -41,14 +41,16 @@ class Console {
 };
 
 /* Calls handler(count) on the event loop for each SIGINT or SIGTERM, count
- * being 1 for the first, 2 for the second, ... */
+ * being 1 for the first, 2 for the second, ...; and hangup() for each
+ * SIGHUP, when given (else SIGHUP keeps its default action). */
 class SignalWatch : public QObject {
  public:
-  explicit SignalWatch(std::function<void(int)> handler);
+  explicit SignalWatch(std::function<void(int)> handler, std::function<void()> hangup = nullptr);
   ~SignalWatch() override;
 
  private:
   std::function<void(int)> handler_;
+  std::function<void()> hangup_;
   std::unique_ptr<QSocketNotifier> notifier_;
   int count_ = 0;
 };

@@ -1,218 +1,241 @@
 /*
- * csv_log.cpp -- the CSV file (see csv_log.h): opening with the header
- * check and the repair of a torn tail, whole-row appends, and the sync
- * thread.
+ * csv_log.cpp -- the CSV file's writer on the event loop's side (see
+ * csv_log.h): rows admitted to memory or dropped, written oldest first one
+ * result a write, written again when there is room, the operator told,
+ * and the end. The sync thread's side is csv_sync.cpp.
  */
 #include "csv_log.h"
 
 #include <errno.h>
-#include <fcntl.h>
 #include <string.h>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
-#include <QFileInfo>
 #include <algorithm>
-#include <chrono>
 
-#include "rows.h"
+#include "clock.h"
 
 namespace monitor {
 
 namespace {
 
-constexpr size_t kScanChunk = 65536;  /* bytes read at a time looking for the last line end */
-constexpr int kRetryMs = 1000;         /* least rest after a failed sync */
-
-QString SystemError(const QString &path, const char *what) {
-  return QStringLiteral("%1: %2: %3").arg(path, what, QString::fromLocal8Bit(strerror(errno)));
-}
-
-/* Writes all of bytes at the file's end; returns the count written, which
- * is less than length only when the file refused the rest (errno set). */
-size_t WriteAll(int fd, const char *bytes, size_t length) {
-  size_t done = 0;
-  while (done < length) {
-    ssize_t n = ::write(fd, bytes + done, length - done);
-    if (n > 0) done += static_cast<size_t>(n);
-    else if (n < 0 && errno == EINTR) continue;
-    else break;
-  }
-  return done;
-}
-
-/* Cuts the last bytes bytes off the file: the part of rows that a failed
- * write left. Should that fail too, the next open cuts the torn row. */
-void CutTail(int fd, size_t bytes) {
-  struct stat st;
-  if (fstat(fd, &st) != 0 || ftruncate(fd, st.st_size - static_cast<off_t>(bytes)) != 0) return;
-}
-
-/* Syncs the directory that holds path, so that a file just created is
- * still found after a power loss. */
-void SyncDirectory(const QString &path) {
-  QByteArray dir = QFileInfo(path).absolutePath().toLocal8Bit();
-  int fd = ::open(dir.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return;
-  fsync(fd);
-  ::close(fd);
-}
-
-/* The offset just after the last line end before size, or -1 when there
- * is none. */
-off_t AfterLastLineEnd(int fd, off_t size) {
-  char chunk[kScanChunk];
-  for (off_t end = size; end > 0;) {
-    off_t start = end > static_cast<off_t>(kScanChunk) ? end - static_cast<off_t>(kScanChunk) : 0;
-    ssize_t n = pread(fd, chunk, static_cast<size_t>(end - start), start);
-    if (n != end - start) return -1;
-    for (ssize_t i = n - 1; i >= 0; i--)
-      if (chunk[i] == '\n') return start + i + 1;
-    end = start;
-  }
-  return -1;
-}
+constexpr int kTickMs = 1000;  /* rows refused are tried again at least this often */
 
 }  // namespace
 
-bool CsvLog::open(const QString &path, int syncIntervalMs, QString *error, QString *note) {
+CsvLog::CsvLog(FileEnv *env) : env_(env) { timer_.callOnTimeout([this] { tick(); }); }
+
+bool CsvLog::open(const QString &path, const CsvSettings &settings, QString *error, QString *note) {
   close();
-  note->clear();
-  QByteArray name = path.toLocal8Bit();
-  fd_ = ::open(name.constData(), O_RDWR | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-  if (fd_ < 0) {
-    *error = SystemError(path, "cannot open the CSV file");
-    return false;
-  }
-  if (!prepare(path, error, note)) {
-    ::close(fd_);
-    fd_ = -1;
-    return false;
-  }
-  syncIntervalMs_ = syncIntervalMs;
+  OpenedCsv file;
+  if (!OpenCsvFile(*env_, path, &file, error, note)) return false;
   path_ = path;
-  stopping_ = false;
-  written_ = settled_ = 0;
-  lastSyncError_.clear();
-  synced_ = 0;
-  syncErrors_ = 0;
-  syncs_ = 0;
-  syncer_ = std::thread([this] { syncLoop(); });
-  return true;
-}
-
-/* Locks the file, checks its header or writes it, and cuts a torn tail. */
-bool CsvLog::prepare(const QString &path, QString *error, QString *note) {
-  struct stat st;
-  if (fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) {
-    *error = path + ": the CSV file must be a regular file";
-    return false;
-  }
-  if (flock(fd_, LOCK_EX | LOCK_NB) != 0) {
-    *error = path + ": another process is writing this CSV file";
-    return false;
-  }
-  const size_t headerLength = strlen(kCsvHeader);
-  char head[sizeof kCsvHeader];
-  ssize_t n = pread(fd_, head, headerLength, 0);
-  bool tornHeader = n >= 0 && static_cast<off_t>(n) == st.st_size && n < static_cast<ssize_t>(headerLength) &&
-                    memcmp(head, kCsvHeader, static_cast<size_t>(n)) == 0;
-  if (st.st_size == 0 || tornHeader) {
-    if (ftruncate(fd_, 0) != 0 || WriteAll(fd_, kCsvHeader, headerLength) != headerLength) {
-      *error = SystemError(path, "cannot write the CSV header");
-      return false;
-    }
-    fsync(fd_);
-    SyncDirectory(path);
-    return true;
-  }
-  if (n != static_cast<ssize_t>(headerLength) || memcmp(head, kCsvHeader, headerLength) != 0) {
-    *error = path + ": its first line is not this monitor's CSV header; refusing to append "
-                    "to it (name another file)";
-    return false;
-  }
-  off_t keep = AfterLastLineEnd(fd_, st.st_size);
-  if (keep < static_cast<off_t>(headerLength)) keep = static_cast<off_t>(headerLength);
-  if (keep < st.st_size) {
-    if (ftruncate(fd_, keep) != 0) {
-      *error = SystemError(path, "cannot cut the torn last row");
-      return false;
-    }
-    fsync(fd_);
-    *note = QStringLiteral("%1: cut off a torn last row of %2 bytes left by an earlier stop")
-                .arg(path).arg(static_cast<qint64>(st.st_size - keep));
-  }
-  return true;
-}
-
-bool CsvLog::append(const std::string &rows, QString *error) {
-  if (fd_ < 0) return false;
-  size_t done = WriteAll(fd_, rows.data(), rows.size());
-  if (done < rows.size()) {
-    *error = SystemError(QStringLiteral("CSV file"), "rows not written");
-    if (done > 0) CutTail(fd_, done);
-    return false;
-  }
-  uint64_t count = static_cast<uint64_t>(std::count(rows.begin(), rows.end(), '\n'));
+  settings_ = settings;
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    written_ += count;
+    file_ = file;
+    mode_ = Mode::kWriting;
+    reason_ = Reason::kNone;
+    closing_ = stopping_ = false;
+    failuresInARow_ = 0;
+    counts_ = CsvCounts();
   }
-  wake_.notify_one();
+  rate_ = ByteRate();
+  refusing_ = dropping_ = false;
+  lostBefore_ = 0;
+  open_ = true;
+  syncer_ = std::thread([this] { syncLoop(); });
+  timer_.start(kTickMs);
   return true;
 }
 
-/* Runs on the sync thread: syncs as soon as rows were written since the
- * last sync began, so that one sync takes every row written while the
- * previous one ran; with a sync interval, then rests for it. */
-void CsvLog::syncLoop() {
-  std::unique_lock<std::mutex> lock(mutex_);
-  for (;;) {
-    wake_.wait(lock, [this] { return written_ != settled_ || stopping_; });
-    if (stopping_) return;
-    uint64_t rows = written_;
-    lock.unlock();
-    int error = fdatasync(fd_) == 0 ? 0 : errno;
-    lock.lock();
-    settle(rows, error);
-    int restMs = error ? std::max(syncIntervalMs_, kRetryMs) : syncIntervalMs_;
-    if (restMs > 0) wake_.wait_for(lock, std::chrono::milliseconds(restMs), [this] { return stopping_; });
+void CsvLog::append(const std::string &rows) {
+  if (!open_ || rows.empty()) return;
+  rate_.add(rows.size(), NowNs());
+  if (!admit(rows) && !dropping_) {
+    dropping_ = true;
+    tell(QStringLiteral("%1: the rows waiting fill --queue-limit (%2): rows are lost from now on until the "
+                        "file takes rows again (quenta_monitor_csv_rows_dropped_total counts them)")
+             .arg(path_, Megabytes(settings_.queueLimit)));
   }
+  drain();
 }
 
-/* Records that a sync of the first rows rows ended, with errno error (0
- * when it succeeded). Called with mutex_ held. */
-void CsvLog::settle(uint64_t rows, int error) {
-  settled_ = rows;
-  syncs_.fetch_add(1, std::memory_order_relaxed);
-  if (error == 0) {
-    synced_.store(rows, std::memory_order_relaxed);
-    return;
-  }
-  lastSyncError_ = QStringLiteral("%1: cannot sync the CSV file to the disk (rows may be lost "
-                                  "on a power loss): %2")
-                       .arg(path_, QString::fromLocal8Bit(strerror(error)));
-  syncErrors_.fetch_add(1, std::memory_order_relaxed);
-}
-
-QString CsvLog::lastSyncError() {
+/* Puts rows at the end of the queue. Returns false when they were
+ * dropped instead: they do not fit beside the rows already waiting (rows
+ * alone always fit, however long). */
+bool CsvLog::admit(const std::string &rows) {
+  const auto count = static_cast<uint32_t>(std::count(rows.begin(), rows.end(), '\n'));
   std::lock_guard<std::mutex> lock(mutex_);
-  return lastSyncError_;
+  const uint64_t waiting = queue_.bytes() + written_.bytes();
+  if (waiting > 0 && waiting + rows.size() > settings_.queueLimit) {
+    counts_.lost += count;
+    return false;
+  }
+  queue_.push(rows.data(), rows.size(), count);
+  return true;
+}
+
+/* Writes the rows waiting, oldest first, while the file takes them and is
+ * not being opened again; hands the file to the sync thread when it asks.
+ * Tells the operator once the rows that waited for room are written. */
+void CsvLog::drain() {
+  for (;;) {
+    int fd;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (mode_ == Mode::kHandover) {  /* this thread is not writing now: the file is the sync thread's */
+        mode_ = Mode::kRepairing;
+        wake_.notify_all();
+      }
+      if (mode_ != Mode::kWriting || queue_.empty()) break;
+      fd = file_.fd;
+    }
+    if (!writeFront(fd)) return;
+  }
+  /* Rows dropped while written rows wait for a slow sync end there too,
+   * once half the bound is free again, so that each drop is not told. */
+  if ((refusing_ || dropping_) && queue_.empty() && counts().waitingBytes <= settings_.queueLimit / 2) roomAgain();
+}
+
+/* Writes the first result waiting in one write and moves it to the rows
+ * waiting for their sync. Returns false when the file refused it: the
+ * part written is cut off again, and the result stays first in line. */
+bool CsvLog::writeFront(int fd) {
+  const size_t length = queue_.frontLength();
+  const size_t done = WriteAll(*env_, fd, queue_.data(), length);
+  if (done < length) {
+    const int error = errno;
+    if (done > 0) CutTail(*env_, fd, done);
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      counts_.writeErrors++;
+    }
+    refused(error);
+    return false;
+  }
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    written_.push(queue_.data(), length, queue_.frontRows());
+    queue_.pop(1);
+  }
+  wake_.notify_all();
+  return true;
+}
+
+/* The file refused rows (errno error): the first time since all rows were
+ * written, tells how long rows can wait at the rate they come. */
+void CsvLog::refused(int error) {
+  if (refusing_) return;
+  refusing_ = true;
+  const double rate = rate_.perSecond(NowNs());
+  tell(QStringLiteral("%1: rows not written: %2. They wait in memory, in order, and are written as soon as "
+                      "there is room: up to %3 (--queue-limit), %4 at the current %5/s")
+           .arg(path_, QString::fromLocal8Bit(strerror(error)), Megabytes(settings_.queueLimit),
+                LastsFor(settings_.queueLimit, rate), Megabytes(static_cast<uint64_t>(rate))));
+}
+
+/* Every row that waited is written: says so, with the rows lost meanwhile. */
+void CsvLog::roomAgain() {
+  const uint64_t lost = counts().lost;
+  QString message = refusing_ ? path_ + ": room again: the rows that waited are written"
+                              : path_ + ": the rows waiting fit in memory again";
+  if (lost > lostBefore_) message += QStringLiteral("; %1 rows were lost meanwhile").arg(lost - lostBefore_);
+  lostBefore_ = lost;
+  refusing_ = dropping_ = false;
+  tell(message);
+}
+
+void CsvLog::tell(const QString &message, bool fatal) {
+  if (onEvent) onEvent(message, fatal);
+}
+
+/* Each second, and when the sync thread asks: rows waiting are tried
+ * again, and what the sync thread has to say is told. */
+void CsvLog::tick() {
+  if (!open_) return;
+  drain();
+  deliver();
+}
+
+void CsvLog::deliver() {
+  std::vector<std::pair<QString, bool>> events;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    events.swap(events_);
+  }
+  for (const auto &[message, fatal] : events) tell(message, fatal);
+}
+
+void CsvLog::reopen() {
+  if (!open_) return;
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (counts_.failed) return;
+  reason_ = std::max(reason_, Reason::kHangup);
+  mode_ = Mode::kRepairing;  /* this thread is not writing now: the sync thread may take the file at once */
+  wake_.notify_all();
+}
+
+CsvCounts CsvLog::counts() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  CsvCounts c = counts_;
+  c.waitingRows = queue_.rows() + written_.rows();
+  c.waitingBytes = queue_.bytes() + written_.bytes();
+  return c;
+}
+
+/* At close: writes the rows waiting while the file takes them, and waits
+ * until every row written is synced, or the writer gave up. */
+void CsvLog::finish() {
+  std::unique_lock<std::mutex> lock(mutex_);
+  closing_ = true;
+  wake_.notify_all();
+  bool refusedNow = false;
+  while (!counts_.failed) {
+    if (mode_ == Mode::kHandover) {
+      mode_ = Mode::kRepairing;
+      wake_.notify_all();
+    }
+    const bool writing = mode_ == Mode::kWriting;
+    if (writing && !queue_.empty() && !refusedNow) {
+      lock.unlock();
+      drain();
+      lock.lock();
+      refusedNow = mode_ == Mode::kWriting && !queue_.empty();
+    } else if (writing && written_.empty()) {
+      break;
+    } else {
+      changed_.wait(lock);
+    }
+  }
 }
 
 void CsvLog::close() {
-  if (fd_ < 0) return;
+  if (!open_) return;
+  timer_.stop();
+  finish();
   {
     std::lock_guard<std::mutex> lock(mutex_);
     stopping_ = true;
   }
-  wake_.notify_one();
-  if (syncer_.joinable()) syncer_.join();
-  std::lock_guard<std::mutex> lock(mutex_);
-  settle(written_, fdatasync(fd_) == 0 ? 0 : errno);
-  ::close(fd_);
-  fd_ = -1;
+  wake_.notify_all();
+  syncer_.join();
+  uint64_t lost = 0;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    lost = queue_.rows() + written_.rows();
+    counts_.lost += lost;
+    queue_.clear();
+    written_.clear();
+    if (file_.fd >= 0) env_->close(file_.fd);
+    file_.fd = -1;
+  }
+  open_ = false;
+  deliver();
+  if (lost > 0) tell(QStringLiteral("%1: %2 rows are not on the disk: lost").arg(path_).arg(lost));
+}
+
+CsvLog::~CsvLog() {
+  onEvent = nullptr;  /* what it would tell may be gone already */
+  close();
 }
 
 }  // namespace monitor

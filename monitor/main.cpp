@@ -30,32 +30,19 @@ constexpr int kStatusMs = 1000;          /* status line redraw on a terminal */
 constexpr int kLogStatusMs = 60000;      /* status as a log line elsewhere */
 constexpr qint64 kSpareFiles = 256;      /* descriptors beyond one per chamber */
 constexpr size_t kRowsReserve = 65536;
-constexpr uint64_t kSyncErrorsLogged = 100;  /* a count of failed syncs is logged per so many */
 constexpr int64_t kTimerMaxMs = 86400000;    /* longest single wait of the --duration timer */
 
-QString StatusLine(const Poller &poller, const MonitorStats &stats, const QString &lastError) {
+QString StatusLine(const Poller &poller, const CsvCounts &csv, const QString &lastError) {
   int up = poller.chambersUp();
   int all = static_cast<int>(poller.stats().size());
-  QString line = QStringLiteral("%1 up, %2 down, %3 rows").arg(up).arg(all - up).arg(stats.csvRows);
+  QString line = QStringLiteral("%1 up, %2 down, %3 rows").arg(up).arg(all - up).arg(csv.synced);
+  if (csv.waitingRows > 0) line += QStringLiteral(" (%1 waiting)").arg(csv.waitingRows);
+  if (csv.lost > 0) line += QStringLiteral(", %1 rows lost").arg(csv.lost);
   if (!lastError.isEmpty()) line += ", last error: " + lastError;
   return line;
 }
 
-/* Logs the CSV file's sync failures that came since *reported were: the
- * first one's message, then a count now and then (a failing disk fails
- * every sync). Sets *reported to the count now. */
-void ReportSyncErrors(CsvLog &csv, Console &console, uint64_t *reported, QString *lastError) {
-  uint64_t errors = csv.syncErrors();
-  if (errors == *reported) return;
-  QString message = csv.lastSyncError();
-  if (*reported == 0) console.log(message);
-  else if (errors / kSyncErrorsLogged != *reported / kSyncErrorsLogged)
-    console.log(QStringLiteral("%1 syncs of the CSV file failed so far").arg(errors));
-  *reported = errors;
-  *lastError = message;
-}
-
-void PrintSummary(const Poller &poller, const MonitorStats &stats) {
+void PrintSummary(const Poller &poller, const CsvCounts &csv) {
   uint64_t commands = 0, answers = 0;
   for (const ChamberStats &s : poller.stats()) {
     commands += s.commands;
@@ -64,10 +51,11 @@ void PrintSummary(const Poller &poller, const MonitorStats &stats) {
   const Percentiles &rt = poller.roundTrips();
   const Percentiles &sd = poller.startDelays();
   fprintf(stderr,
-          "quenta-monitor: %llu commands, %llu answered, %llu rows synced; round trip p50 %.1f ms, "
-          "p99 %.1f ms, max %.1f ms; poll start delay p50 %.1f ms, p99 %.1f ms, max %.1f ms\n",
+          "quenta-monitor: %llu commands, %llu answered, %llu rows synced, %llu rows lost; round trip "
+          "p50 %.1f ms, p99 %.1f ms, max %.1f ms; poll start delay p50 %.1f ms, p99 %.1f ms, max %.1f ms\n",
           static_cast<unsigned long long>(commands), static_cast<unsigned long long>(answers),
-          static_cast<unsigned long long>(stats.csvRows), rt.quantileMs(0.5), rt.quantileMs(0.99),
+          static_cast<unsigned long long>(csv.synced), static_cast<unsigned long long>(csv.lost),
+          rt.quantileMs(0.5), rt.quantileMs(0.99),
           rt.maxMs(), sd.quantileMs(0.5), sd.quantileMs(0.99), sd.maxMs());
 }
 
@@ -83,20 +71,24 @@ int RunMonitor(const MonitorOptions &o) {
   CsvLog csv;
   MetricsServer metrics([&](std::string &out) {
     stats.startDelay = poller.startDelay();
-    stats.csvRows = csv.rowsSynced();
-    stats.csvSyncErrors = csv.syncErrors();
-    stats.csvSyncs = csv.syncs();
+    stats.csv = csv.counts();
     RenderMetrics(poller.stats(), stats, NowNs(), out);
   });
   if (o.metrics && !metrics.listen(o.metricsAddress, o.metricsPort, &error)) {
     fprintf(stderr, "quenta-monitor: %s\n", qPrintable(error));
     return kExitSetup;
   }
-  if (!o.csvPath.isEmpty() && !csv.open(o.csvPath, o.syncIntervalMs, &error, &note)) {
+  const CsvSettings csvSettings{o.syncIntervalMs, static_cast<uint64_t>(o.queueLimitBytes)};
+  if (!o.csvPath.isEmpty() && !csv.open(o.csvPath, csvSettings, &error, &note)) {
     fprintf(stderr, "quenta-monitor: %s\n", qPrintable(error));
     return kExitSetup;
   }
   if (!note.isEmpty()) console.log(note);
+  csv.onEvent = [&](const QString &message, bool fatal) {
+    console.log(message);
+    lastError = message;
+    if (fatal) poller.stop();
+  };
 
   std::string rows;
   rows.reserve(kRowsReserve);
@@ -104,10 +96,7 @@ int RunMonitor(const MonitorOptions &o) {
     if (!csv.isOpen()) return;
     rows.clear();
     AppendRows(r, rows);
-    if (!csv.append(rows, &error)) {
-      if (stats.csvWriteErrors++ == 0) console.log(error);
-      lastError = error;
-    }
+    csv.append(rows);
   };
   poller.onChange = [&](int i, bool up, const QString &why) {
     const ChamberStats &s = poller.stats()[static_cast<size_t>(i)];
@@ -125,17 +114,13 @@ int RunMonitor(const MonitorOptions &o) {
     }
     console.log("stopping: ending the polls in flight");
     poller.stop();
-  });
-  QTimer status, syncWatch;
+  }, [&] { csv.reopen(); });
+  QTimer status;
   QObject::connect(&status, &QTimer::timeout, [&] {
-    stats.csvRows = csv.rowsSynced();
-    if (console.terminal()) console.status(StatusLine(poller, stats, lastError));
-    else console.log(StatusLine(poller, stats, lastError));
+    if (console.terminal()) console.status(StatusLine(poller, csv.counts(), lastError));
+    else console.log(StatusLine(poller, csv.counts(), lastError));
   });
   status.start(console.terminal() ? kStatusMs : kLogStatusMs);
-  uint64_t syncErrorsReported = 0;
-  QObject::connect(&syncWatch, &QTimer::timeout, [&] { ReportSyncErrors(csv, console, &syncErrorsReported, &lastError); });
-  syncWatch.start(kStatusMs);
   /* --duration may exceed what one QTimer can wait (2^31 ms, 24.8 days):
    * the timer waits in parts until the end is reached. */
   QTimer duration;
@@ -152,11 +137,10 @@ int RunMonitor(const MonitorOptions &o) {
   poller.start();
   int code = QCoreApplication::exec();
   csv.close();
-  ReportSyncErrors(csv, console, &syncErrorsReported, &lastError);
-  stats.csvRows = csv.rowsSynced();
+  const CsvCounts kept = csv.counts();
   console.finish();
-  PrintSummary(poller, stats);
-  return code;
+  PrintSummary(poller, kept);
+  return kept.lost > 0 || kept.failed ? kExitRowsLost : code;
 }
 
 }  // namespace

@@ -141,6 +141,28 @@ void KeptFamily(Exposition &e, const std::vector<ChamberStats> &chambers, const 
   }
 }
 
+/* The CSV file's families: what its writer counts (see CsvCounts). */
+void CsvFamilies(Exposition &e, const CsvCounts &csv) {
+  e.family("quenta_monitor_csv_rows_total", "counter", "Rows written to the CSV file and synced to the disk.");
+  e.sample("quenta_monitor_csv_rows_total", "", {}, static_cast<double>(csv.synced));
+  e.family("quenta_monitor_csv_rows_dropped_total", "counter",
+           "Rows lost: beyond --queue-limit, or not on the disk when the CSV file failed.");
+  e.sample("quenta_monitor_csv_rows_dropped_total", "", {}, static_cast<double>(csv.lost));
+  e.family("quenta_monitor_csv_rows_waiting", "gauge", "Rows in memory, not yet written or not yet synced.");
+  e.sample("quenta_monitor_csv_rows_waiting", "", {}, static_cast<double>(csv.waitingRows));
+  e.family("quenta_monitor_csv_bytes_waiting", "gauge", "Bytes of the rows waiting, bounded by --queue-limit.");
+  e.sample("quenta_monitor_csv_bytes_waiting", "", {}, static_cast<double>(csv.waitingBytes));
+  e.family("quenta_monitor_csv_write_errors_total", "counter", "Writes the CSV file refused.");
+  e.sample("quenta_monitor_csv_write_errors_total", "", {}, static_cast<double>(csv.writeErrors));
+  e.family("quenta_monitor_csv_syncs_total", "counter", "Syncs of the CSV file to the disk.");
+  e.sample("quenta_monitor_csv_syncs_total", "", {}, static_cast<double>(csv.syncs));
+  e.family("quenta_monitor_csv_sync_errors_total", "counter", "Syncs of the CSV file to the disk that failed.");
+  e.sample("quenta_monitor_csv_sync_errors_total", "", {}, static_cast<double>(csv.syncErrors));
+  e.family("quenta_monitor_csv_reopens_total", "counter",
+           "Times the CSV file was opened again: deleted, renamed, SIGHUP, a failed sync.");
+  e.sample("quenta_monitor_csv_reopens_total", "", {}, static_cast<double>(csv.reopens));
+}
+
 }  // namespace
 
 void Histogram::add(double seconds) {
@@ -249,14 +271,7 @@ void RenderMetrics(const std::vector<ChamberStats> &chambers, const MonitorStats
   e.family("quenta_monitor_poll_start_delay_seconds", "histogram",
            "How late polls started after their due time.");
   e.histogram("quenta_monitor_poll_start_delay_seconds", nullptr, monitor.startDelay);
-  e.family("quenta_monitor_csv_rows_total", "counter", "Rows written to the CSV file and synced to the disk.");
-  e.sample("quenta_monitor_csv_rows_total", "", {}, static_cast<double>(monitor.csvRows));
-  e.family("quenta_monitor_csv_write_errors_total", "counter", "Results the CSV file refused.");
-  e.sample("quenta_monitor_csv_write_errors_total", "", {}, static_cast<double>(monitor.csvWriteErrors));
-  e.family("quenta_monitor_csv_syncs_total", "counter", "Syncs of the CSV file to the disk.");
-  e.sample("quenta_monitor_csv_syncs_total", "", {}, static_cast<double>(monitor.csvSyncs));
-  e.family("quenta_monitor_csv_sync_errors_total", "counter", "Syncs of the CSV file to the disk that failed.");
-  e.sample("quenta_monitor_csv_sync_errors_total", "", {}, static_cast<double>(monitor.csvSyncErrors));
+  CsvFamilies(e, monitor.csv);
 }
 
 class MetricsServerPrivate {

@@ -15,8 +15,10 @@
  *   _reconnects_total, _skipped_total, _discarded_bytes_total
  *   quenta_monitor_poll_start_delay_seconds histogram, start of a poll after its due time
  *   quenta_monitor_csv_rows_total (rows synced to the disk),
+ *   quenta_monitor_csv_rows_dropped_total (rows lost), quenta_monitor_csv_rows_waiting,
+ *   quenta_monitor_csv_bytes_waiting (rows in memory, not yet synced),
  *   quenta_monitor_csv_write_errors_total, quenta_monitor_csv_syncs_total,
- *   quenta_monitor_csv_sync_errors_total
+ *   quenta_monitor_csv_sync_errors_total, quenta_monitor_csv_reopens_total
  */
 #ifndef QUENTA_MONITOR_METRICS_H
 #define QUENTA_MONITOR_METRICS_H
@@ -91,12 +93,23 @@ struct ChamberStats {
   void keep(const AnswerValues &values);
 };
 
+/* What the CSV file's writer (csv_log.h) has done since it was opened.
+ * Every row handed to it is synced, waiting or lost: synced + waitingRows
+ * + lost is the count of rows handed over. */
+struct CsvCounts {
+  uint64_t synced = 0;       /* rows written and synced to the disk */
+  uint64_t lost = 0;         /* rows given up: beyond --queue-limit, or not on the disk at the end */
+  uint64_t waitingRows = 0;  /* rows in memory: written and waiting for their sync, or waiting for room */
+  uint64_t waitingBytes = 0; /* their bytes, bounded by --queue-limit */
+  uint64_t writeErrors = 0;  /* writes the file refused (a full disk) */
+  uint64_t syncs = 0, syncErrors = 0;
+  uint64_t reopens = 0;      /* the file opened again: deleted, renamed, SIGHUP, a failed sync */
+  bool failed = false;       /* given up for good: its syncs kept failing */
+};
+
 struct MonitorStats {
   Histogram startDelay;
-  uint64_t csvRows = 0;          /* rows synced to the disk */
-  uint64_t csvWriteErrors = 0;
-  uint64_t csvSyncErrors = 0;
-  uint64_t csvSyncs = 0;
+  CsvCounts csv;
 };
 
 /* Appends the exposition of everything to out (Prometheus text format

@@ -53,6 +53,16 @@ bool ParseSeconds(const QString &text, double low, double high, int *ms) {
   return true;
 }
 
+/* A number of megabytes (of 1,048,576 bytes) within [low, high], e.g.
+ * "256" or "0.5", as whole bytes. */
+bool ParseMegabytes(const QString &text, double low, double high, qint64 *bytes) {
+  bool ok = false;
+  double megabytes = text.toDouble(&ok);
+  if (!ok || !(megabytes >= low && megabytes <= high)) return false;
+  *bytes = std::llround(megabytes * (1 << 20));
+  return true;
+}
+
 bool ParseWhole(const QString &text, int low, int high, int *out) {
   bool ok = false;
   int value = text.toInt(&ok);
@@ -114,6 +124,7 @@ void AddMonitorOptions(QCommandLineParser &p) {
       {"port", "port", "PORT"},
       {"duration", "seconds", "SECONDS"},
       {"sync-interval", "ms", "MS"},
+      {"queue-limit", "megabytes", "MB"},
   });
 }
 
@@ -169,6 +180,10 @@ bool ReadMonitorOptions(const QCommandLineParser &p, MonitorOptions *o, QString 
   }
   if (p.isSet("sync-interval") && !ParseWhole(p.value("sync-interval"), 0, 3600000, &o->syncIntervalMs)) {
     *error = "--sync-interval needs milliseconds from 0 to 3600000, not " + Quoted(p.value("sync-interval"));
+    return false;
+  }
+  if (p.isSet("queue-limit") && !ParseMegabytes(p.value("queue-limit"), 0.01, 65536, &o->queueLimitBytes)) {
+    *error = "--queue-limit needs megabytes from 0.01 to 65536, not " + Quoted(p.value("queue-limit"));
     return false;
   }
   o->metrics = p.isSet("metrics");
@@ -486,6 +501,8 @@ const char *UsageText() {
       "  --csv FILE             append one row per value to FILE (created if missing)\n"
       "  --sync-interval MS     least time between syncs of the CSV file to disk\n"
       "                         (default 0: sync as soon as rows are written)\n"
+      "  --queue-limit MB       rows of the CSV file kept in memory while it cannot\n"
+      "                         take them, e.g. on a full disk (default 256)\n"
       "  --metrics [ADDR:]PORT  serve Prometheus metrics at /metrics (address\n"
       "                         default 127.0.0.1)\n"
       "  --port PORT            chamber port where an address gives none (default 1080)\n"
@@ -498,9 +515,12 @@ const char *UsageText() {
       "\n"
       "  -h, --help             show this text;  -V, --version  show the version\n"
       "\n"
+      "SIGHUP opens the CSV file again (after logrotate renamed it).\n"
+      "\n"
       "Exit status: 0 success; 1 the CSV file or the metrics endpoint cannot be used;\n"
       "2 usage error; send only: 3 no connection, 4 no answer in time, 5 connection\n"
-      "closed before the answer.\n";
+      "closed before the answer; 6 rows of the CSV file were lost (the summary and\n"
+      "quenta_monitor_csv_rows_dropped_total count them).\n";
 }
 
 }  // namespace monitor

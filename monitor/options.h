@@ -30,6 +30,8 @@ enum ExitCode {
   kExitUnreachable = 3,  /* send: no connection (refused, unreachable, timed out) */
   kExitTimeout = 4,      /* send: a command got no answer within the timeout */
   kExitClosed = 5,       /* send: the chamber closed the connection before the answer was whole */
+  kExitRowsLost = 6,     /* rows lost: beyond --queue-limit, not on the disk at the end, or the
+                            CSV file given up after its syncs kept failing */
   kExitInvalid = 7,      /* send: an answer was not one to its command */
   kExitNotStable = 8,    /* wait-stable: not stable within the timeout */
   kExitStopped = 9,      /* wait-stable: the chamber is stopped or its error channel set */
@@ -62,6 +64,7 @@ struct MonitorOptions {
   quint16 metricsPort = 0;
   qint64 durationMs = 0;           /* 0: until a signal; up to 10,000,000 s, beyond a QTimer's int */
   int syncIntervalMs = 0;          /* least time between two syncs of the CSV file; 0: at once */
+  qint64 queueLimitBytes = 256ll << 20;  /* rows of the CSV file waiting in memory at most */
 };
 
 struct SendOptions {

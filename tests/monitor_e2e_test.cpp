@@ -6,8 +6,8 @@
  * after each answer, kill -9 in mid-run, bad input, the one-shot send, and
  * promtool on the served metrics; a chamber that ends its answers with
  * line ends, SIGTERM while a poll waits for its answer, and a full disk.
- * Addresses 127.0.30.10 to 127.0.30.79 and 127.0.40.10 to 127.0.40.39,
- * port 1080; metrics on port 9464.
+ * Addresses 127.0.30.10 to 127.0.30.79, 127.0.40.10 to 127.0.40.39 and
+ * 127.0.51.10 to 127.0.51.19, port 1080; metrics on port 9464.
  */
 #include <gtest/gtest.h>
 #include <sys/resource.h>
@@ -19,6 +19,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTcpServer>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <algorithm>
 #include <cmath>
@@ -503,37 +504,57 @@ TEST(MonitorEndToEnd, SigtermWhileAPollWaitsKeepsItsAnswer) {
 }
 
 /* The disk fills up (the monitor's file size limit stands in for it):
- * results are refused whole and counted, polling goes on, and once there
- * is room again rows are written again after whole rows. */
+ * writes are refused and counted, polling goes on, and the rows wait in
+ * memory. Once there is room again every result counted is in the file,
+ * whole, and the summary says no row was lost (exit 0); with a queue bound
+ * the wait outgrows, the rows beyond it are lost, and the metric, the
+ * summary and the exit status (6) say so. */
 TEST(MonitorEndToEnd, FullDiskCostsWholeResultsAndPollingGoesOn) {
-  QTemporaryDir dir;
-  QString csv = dir.filePath("run.csv");
-  Child sim, mon;
-  ASSERT_TRUE(sim.startSim("127.0.40.30", {}));
-  ASSERT_TRUE(mon.startMonitor({"127.0.40.30", "--every", "0.1", "--commands", "Aa,S", "--csv", csv, "--metrics",
-                                "127.0.40.30:9464"}, 20000));
-  auto metric = [](const char *sample) { return MetricValue(HttpGet("127.0.40.30", 9464, "/metrics"), sample); };
-  const char *answers = "quenta_chamber_answers_total{chamber=\"127.0.40.30:1080\"}";
-  ASSERT_TRUE(WaitFor([&] { return metric("quenta_monitor_csv_write_errors_total") >= 5; }, kWaitMs));
-  double answered = metric(answers);
-  ASSERT_TRUE(WaitFor([&] { return metric(answers) >= answered + 10; }, kWaitMs)) << "polling went on";
-  qint64 full = QFile(csv).size();
-  EXPECT_LE(full, 20000);
-  struct rlimit room = {RLIM_INFINITY, RLIM_INFINITY};
-  ASSERT_EQ(prlimit(static_cast<pid_t>(mon.pid()), RLIMIT_FSIZE, &room, nullptr), 0);
-  ASSERT_TRUE(WaitFor([&] { return QFile(csv).size() > full + 5000; }, kWaitMs)) << "written again";
-  EXPECT_EQ(mon.terminate(), 0);
-  int reported = 0;  /* event lines; the status line, once a minute, repeats the last error */
-  for (const QByteArray &line : mon.errors().split('\n'))
-    if (line.contains("rows not written") && !line.contains(" up, ")) reported++;
-  EXPECT_EQ(reported, 1) << "reported once, not per refused result:\n" << mon.errors().toStdString();
-  bool whole = false;
-  auto rows = ReadCsvRows(csv, &whole);
-  EXPECT_TRUE(whole) << "every row whole, before and after the full disk";
-  int synced = 0;
-  for (const QByteArray &line : mon.errors().split('\n'))
-    if (line.contains("rows synced")) synced = line.mid(line.indexOf("answered, ") + 10).split(' ')[0].toInt();
-  EXPECT_EQ(static_cast<size_t>(synced), rows.size()) << "the rows counted are the rows in the file";
+  struct Case {
+    const char *address;
+    QStringList options;
+    int code;
+  } cases[] = {{"127.0.40.30", {}, 0}, {"127.0.51.10", {"--queue-limit", "0.01"}, 6}};
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.address);
+    QTemporaryDir dir;
+    QString csv = dir.filePath("run.csv");
+    Child sim, mon;
+    ASSERT_TRUE(sim.startSim(c.address, {}));
+    ASSERT_TRUE(mon.startMonitor(QStringList{c.address, "--every", "0.1", "--commands", "Aa,S", "--csv", csv,
+                                             "--metrics", QString(c.address) + ":9464"} + c.options, 20000));
+    auto metric = [&](const QByteArray &sample) { return MetricValue(HttpGet(c.address, 9464, "/metrics"), sample); };
+    const QByteArray answers = QByteArray("quenta_chamber_answers_total{chamber=\"") + c.address + ":1080\"}";
+    ASSERT_TRUE(WaitFor([&] { return metric("quenta_monitor_csv_write_errors_total") >= 5; }, kWaitMs));
+    double answered = metric(answers);
+    ASSERT_TRUE(WaitFor([&] { return metric(answers) >= answered + 10; }, kWaitMs)) << "polling went on";
+    double dropped = 0;
+    ASSERT_TRUE(WaitFor([&] { return (dropped = metric("quenta_monitor_csv_rows_dropped_total")) > 0 || !c.code; }, kWaitMs));
+    qint64 full = QFile(csv).size();
+    EXPECT_LE(full, 20000);
+    struct rlimit room = {RLIM_INFINITY, RLIM_INFINITY};
+    ASSERT_EQ(prlimit(static_cast<pid_t>(mon.pid()), RLIMIT_FSIZE, &room, nullptr), 0);
+    ASSERT_TRUE(WaitFor([&] { return QFile(csv).size() > full + 5000; }, kWaitMs)) << "written again";
+    EXPECT_EQ(mon.terminate(), c.code) << mon.errors().toStdString();
+    int reported = 0;  /* event lines; the status line, once a minute, repeats the last error */
+    for (const QByteArray &line : mon.errors().split('\n'))
+      if (line.contains("rows not written") && !line.contains(" up, ")) reported++;
+    EXPECT_EQ(reported, 1) << "reported once, not per refused result:\n" << mon.errors().toStdString();
+    bool whole = false;
+    auto rows = ReadCsvRows(csv, &whole);
+    EXPECT_TRUE(whole) << "every row whole, before and after the full disk";
+    QRegularExpressionMatch summary = QRegularExpression("(\\d+) answered, (\\d+) rows synced, (\\d+) rows lost")
+                                          .match(QString::fromLocal8Bit(mon.errors()));
+    ASSERT_TRUE(summary.hasMatch()) << mon.errors().toStdString();
+    EXPECT_EQ(rows.size(), summary.captured(2).toULongLong()) << "the rows counted are the rows in the file";
+    if (c.code == 0) {
+      EXPECT_EQ(summary.captured(3).toInt(), 0);
+      EXPECT_EQ(Results(rows, "answered"), summary.captured(1).toInt()) << "every result counted is in the file";
+    } else {
+      EXPECT_GE(summary.captured(3).toDouble(), dropped) << "the rows lost in the summary and the metric";
+      EXPECT_TRUE(mon.errors().contains("fill --queue-limit")) << mon.errors().toStdString();
+    }
+  }
 }
 
 }  // namespace

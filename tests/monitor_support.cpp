@@ -4,8 +4,10 @@
  */
 #include "monitor_support.h"
 
+#include <errno.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <unistd.h>
 
 #include <QCoreApplication>
 #include <QFile>
@@ -197,4 +199,40 @@ double MetricValue(const QByteArray &text, const QByteArray &sample) {
   for (const QByteArray &line : text.split('\n'))
     if (line.startsWith(sample + ' ')) return line.mid(sample.size() + 1).toDouble();
   return std::nan("");
+}
+
+ssize_t FaultEnv::pread(int fd, void *buffer, size_t length, off_t offset) {
+  if (++reads_ != badRead) return FileEnv::pread(fd, buffer, length, offset);
+  if (shortRead) return 0;
+  errno = EIO;
+  return -1;
+}
+
+ssize_t FaultEnv::write(int fd, const void *bytes, size_t length) {
+  const int64_t left = room;
+  if (left < 0) return FileEnv::write(fd, bytes, length);
+  if (left == 0) {
+    errno = ENOSPC;
+    return -1;
+  }
+  ssize_t n = FileEnv::write(fd, bytes, std::min(length, static_cast<size_t>(left)));
+  if (n > 0) room -= n;
+  return n;
+}
+
+int FaultEnv::fdatasync(int fd) {
+  struct stat st;
+  if (::fstat(fd, &st) != 0) return -1;
+  std::lock_guard<std::mutex> lock(mutex_);
+  const auto file = std::make_pair(st.st_dev, st.st_ino);
+  if (syncErrors > 0) {
+    syncErrors--;
+    auto last = synced_.find(file);
+    if (last != synced_.end() && st.st_size > last->second && ::ftruncate(fd, last->second) != 0) return -1;
+    errno = EIO;
+    return -1;
+  }
+  if (FileEnv::fdatasync(fd) != 0) return -1;
+  synced_[file] = st.st_size;
+  return 0;
 }

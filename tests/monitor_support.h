@@ -2,7 +2,8 @@
  * monitor_support.h -- for the monitor's tests: reading its CSV back
  * (RFC 4180 and the byte escapes), running quenta-monitor and quenta-sim as
  * child processes on loopback, fetching the metrics over HTTP, and a
- * chamber that misbehaves on purpose. Waits keep the event loop running,
+ * chamber that misbehaves on purpose, and file operations that fail on
+ * purpose. Waits keep the event loop running,
  * so that a misbehaving chamber of the test process answers meanwhile.
  * The built programs' paths come from QUENTA_MONITOR_PATH and
  * QUENTA_SIM_PATH, which the test's build defines.
@@ -14,9 +15,15 @@
 #include <QHostAddress>
 #include <QProcess>
 #include <QStringList>
+#include <atomic>
 #include <functional>
+#include <map>
+#include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
+
+#include "file_env.h"
 
 /* The bytes of a field written escaped ("\\" and "\xNN"). */
 std::string Unescape(const std::string &field);
@@ -81,5 +88,26 @@ QByteArray HttpGet(const QString &address, quint16 port, const char *path);
 
 /* The value of the sample "name{labels}" in metrics text, NaN if absent. */
 double MetricValue(const QByteArray &text, const QByteArray &sample);
+
+/* The CSV writer's file operations (monitor/file_env.h) with faults on
+ * demand; each passes to the system until armed. */
+class FaultEnv : public monitor::FileEnv {
+ public:
+  std::atomic<int> badRead{0};          /* the pread that fails, counting from 1; 0: none */
+  std::atomic<bool> shortRead{false};   /* it then ends early instead of failing with EIO */
+  std::atomic<int64_t> room{-1};        /* bytes the disk still takes, then ENOSPC; -1: no end */
+  std::atomic<int> syncErrors{0};       /* syncs to fail with EIO; each loses what it was to sync */
+
+  ssize_t pread(int fd, void *buffer, size_t length, off_t offset) override;
+  ssize_t write(int fd, const void *bytes, size_t length) override;
+  /* A failing sync cuts the file back to its length at its last good sync,
+   * as if the pages it was to write had been dropped. */
+  int fdatasync(int fd) override;
+
+ private:
+  std::atomic<int> reads_{0};
+  std::mutex mutex_;
+  std::map<std::pair<dev_t, ino_t>, off_t> synced_;  /* per file: its length at its last good sync */
+};
 
 #endif

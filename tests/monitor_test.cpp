@@ -1,16 +1,13 @@
 /*
  * monitor_test.cpp -- the monitor's parts without a network: the command
  * line and the chambers file, the end of an answer, the CSV rows and their
- * escaping, the CSV file's header check and repair of a torn tail, the
- * metrics text, and the schedule of wake-ups.
+ * escaping, the CSV file's writer under every fault of its file (through
+ * a fault-injecting FaultEnv), the metrics text, and the schedule of wake-ups.
  */
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <QFileInfo>
 #include <QTemporaryDir>
 #include <cstring>
 #include <fstream>
@@ -341,77 +338,156 @@ TEST(MonitorRows, OneRowPerValueWrittenTogether) {
   EXPECT_EQ(rows, "1970-01-01T00:00:00.000Z,c,a,A0,timeout,,,,,,\n");
 }
 
+constexpr int kWaitMs = 30000;  /* bound of every wait for a condition */
+
 class MonitorCsvFile : public ::testing::Test {
  protected:
   QString path() const { return dir_.filePath("run.csv"); }
-  std::string readFile() const {
-    std::ifstream in(path().toStdString(), std::ios::binary);
+  std::string readFile(const QString &name = "run.csv") const {
+    std::ifstream in(dir_.filePath(name).toStdString(), std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), {});
   }
   QTemporaryDir dir_;
 };
 
-TEST_F(MonitorCsvFile, OpensRepairsOrRefusesAsTheFileDemands) {
-  const std::string header = kCsvHeader;
-  const std::string row = "2009-10-13T12:30:00.123Z,c,a,A0,timeout,,,,,,\n";
+/* The file as it was found, and what befalls it under the writer: a
+ * fault armed before open, or one armed once rows r1 and r2 are synced;
+ * then rows r3 and r4, the writer left to settle after each, and r5 once
+ * the disk has room again. Every row ends up in the file, or the writer
+ * counts it lost and says so; a file that cannot be read is not touched.
+ * The queue bound of 16 bytes holds two of the rows. */
+TEST_F(MonitorCsvFile, KeepsEveryRowWhateverTheFileDoes) {
+  EnsureApp();  /* the writer's timer and its calls from the sync thread need the event loop */
+  using Arm = void (*)(FaultEnv &, CsvLog &, const QString &path);
+  const std::string h = kCsvHeader, row = "2009-10-13T12:30:00.123Z,c,a,A0,timeout,,,,,,\n";
+  const std::string r[5] = {"r1\n", "r2,2\n", "r3,33\n", "r4,444\n", "r5,5555\n"};
+  const std::string all = r[0] + r[1] + r[2] + r[3] + r[4];
   struct Case {
     const char *what;
     bool exists;
     std::string before;
+    Arm atOpen, midway;
     bool ok;
-    std::string after;
-    const char *message;  /* part of the error or the note */
+    std::string after, moved;  /* run.csv and run.csv.1 at the end */
+    uint64_t lost;
+    const char *message;       /* part of the error, the note or a line told */
   } cases[] = {
-      {"missing file is created with its header", false, "", true, header, ""},
-      {"empty file gets the header", true, "", true, header, ""},
-      {"whole rows are kept", true, header + row, true, header + row, ""},
-      {"torn last row is cut", true, header + row + "2009-10-13T12:3", true, header + row, "torn last row of 15 bytes"},
-      {"zero bytes after a power loss are cut", true, header + row + std::string(4096, '\0'), true, header + row,
-       "torn last row of 4096 bytes"},
-      {"torn header is written again", true, header.substr(0, 20), true, header, ""},
-      {"foreign header is refused", true, "a,b,c\n1,2,3\n", false, "a,b,c\n1,2,3\n", "not this monitor's CSV header"},
-      {"older layout is refused", true, "time,chamber\n", false, "time,chamber\n", "not this monitor's CSV header"},
+      {"missing file is created with its header", false, "", nullptr, nullptr, true, h + all, "", 0, ""},
+      {"empty file gets the header", true, "", nullptr, nullptr, true, h + all, "", 0, ""},
+      {"whole rows are kept", true, h + row, nullptr, nullptr, true, h + row + all, "", 0, ""},
+      {"torn last row is cut", true, h + row + "2009-10-13T12:3", nullptr, nullptr, true, h + row + all, "", 0,
+       "torn last row of 15 bytes"},
+      {"zero bytes after a power loss are cut", true, h + row + std::string(4096, '\0'), nullptr, nullptr, true,
+       h + row + all, "", 0, "torn last row of 4096 bytes"},
+      {"torn header is written again", true, h.substr(0, 20), nullptr, nullptr, true, h + all, "", 0, ""},
+      {"foreign header is refused", true, "a,b,c\n1,2,3\n", nullptr, nullptr, false, "a,b,c\n1,2,3\n", "", 0,
+       "not this monitor's CSV header"},
+      {"older layout is refused", true, "time,chamber\n", nullptr, nullptr, false, "time,chamber\n", "", 0,
+       "not this monitor's CSV header"},
+      {"a read error at start leaves the file as it is", true, h + row + "2009", [](FaultEnv &e, CsvLog &, const QString &) { e.badRead = 2; },
+       nullptr, false, h + row + "2009", "", 0, "cannot read the CSV file"},
+      {"a short read at start leaves the file as it is", true, h + row + "2009",
+       [](FaultEnv &e, CsvLog &, const QString &) {
+         e.badRead = 2;
+         e.shortRead = true;
+       }, nullptr, false,
+       h + row + "2009", "", 0, "cannot read the CSV file"},
+      {"a full disk: rows wait, then are written in order", false, "", nullptr,
+       [](FaultEnv &e, CsvLog &, const QString &) { e.room = 8; }, true, h + all, "", 0, "rows not written"},
+      {"rows beyond the queue bound are lost, and counted", false, "", nullptr,
+       [](FaultEnv &e, CsvLog &, const QString &) { e.room = 0; }, true, h + r[0] + r[1] + r[2] + r[3], "", 1,
+       "fill --queue-limit"},
+      {"a failed sync: the rows are written again", false, "", nullptr,
+       [](FaultEnv &e, CsvLog &, const QString &) { e.syncErrors = 1; }, true, h + all, "", 0,
+       "written again and synced"},
+      {"syncs that keep failing: the writer gives up and says so", false, "", nullptr,
+       [](FaultEnv &e, CsvLog &, const QString &) { e.syncErrors = 1000; }, true, h + r[0] + r[1], "", 3,
+       "giving up"},
+      {"a deleted file: a new one, with the rows since the last check", false, "", nullptr,
+       [](FaultEnv &, CsvLog &, const QString &p) { QFile::remove(p); }, true, h + r[2] + r[3] + r[4], "", 0,
+       "was deleted"},
+      {"a renamed file keeps its rows; a new one takes the rows after", false, "", nullptr,
+       [](FaultEnv &, CsvLog &, const QString &p) { QFile::rename(p, p + ".1"); }, true, h + r[3] + r[4],
+       h + r[0] + r[1] + r[2], 0, "was renamed"},
+      {"SIGHUP after logrotate renamed the file", false, "", nullptr,
+       [](FaultEnv &, CsvLog &log, const QString &p) {
+         QFile::rename(p, p + ".1");
+         log.reopen();
+       }, true,
+       h + r[2] + r[3] + r[4], h + r[0] + r[1], 0, "opened again (SIGHUP)"},
+      {"a file cut short by another process is not lengthened", false, "", nullptr,
+       [](FaultEnv &, CsvLog &log, const QString &p) {
+         QFile(p).resize(sizeof kCsvHeader + 2);  /* the header and r1 */
+         log.reopen();
+       },
+       true, h + r[0] + r[2] + r[3] + r[4], "", 0, "shorter than the rows synced"},
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.what);
     QFile::remove(path());
+    QFile::remove(path() + ".1");
     if (c.exists) {
       ASSERT_TRUE(WriteFile(path(), QByteArray::fromStdString(c.before)));
     }
-    CsvLog log;
+    FaultEnv env;
+    CsvLog log(&env);
+    QStringList told;
+    log.onEvent = [&](const QString &message, bool) { told << message; };
     QString error, note;
-    EXPECT_EQ(log.open(path(), 0, &error, &note), c.ok) << error.toStdString();
-    log.close();
+    if (c.atOpen) c.atOpen(env, log, path());
+    EXPECT_EQ(log.open(path(), CsvSettings{0, 16}, &error, &note), c.ok) << error.toStdString();
+    told << error << note;
+    if (log.isOpen()) {
+      auto settled = [&] { CsvCounts n = log.counts(); return n.failed || n.waitingRows == 0 || n.writeErrors > 0; };
+      log.append(r[0]);
+      log.append(r[1]);
+      ASSERT_TRUE(WaitFor([&] { return log.counts().synced == 2; }, kWaitMs));
+      if (c.midway) c.midway(env, log, path());
+      for (int i : {2, 3}) {
+        log.append(r[i]);
+        ASSERT_TRUE(WaitFor(settled, kWaitMs)) << "after r" << i + 1;
+      }
+      env.room = -1;
+      log.append(r[4]);
+      log.close();
+      CsvCounts n = log.counts();
+      EXPECT_EQ(n.lost, c.lost);
+      EXPECT_EQ(n.synced, 5 - c.lost) << "every row synced or lost";
+      EXPECT_EQ(n.waitingRows, 0u);
+    }
     EXPECT_EQ(readFile(), c.after);
-    EXPECT_TRUE((c.ok ? note : error).contains(c.message)) << (c.ok ? note : error).toStdString();
+    EXPECT_EQ(readFile("run.csv.1"), c.moved);
+    EXPECT_TRUE(told.join('\n').contains(c.message)) << told.join('\n').toStdString();
   }
 }
 
 TEST_F(MonitorCsvFile, AppendsWholeRowsAndKeepsOthersOut) {
+  EnsureApp();
   CsvLog log;
   QString error, note;
-  ASSERT_TRUE(log.open(path(), 0, &error, &note)) << error.toStdString();
+  ASSERT_TRUE(log.open(path(), CsvSettings(), &error, &note)) << error.toStdString();
   CsvLog second;
-  EXPECT_FALSE(second.open(path(), 0, &error, &note));
+  EXPECT_FALSE(second.open(path(), CsvSettings(), &error, &note));
   EXPECT_TRUE(error.contains("another process is writing")) << error.toStdString();
-  ASSERT_TRUE(log.append("r1\nr2\n", &error));
-  ASSERT_TRUE(log.append("r3\n", &error));
+  log.append("r1\nr2\n");
+  log.append("r3\n");
   log.close();
   EXPECT_EQ(readFile(), std::string(kCsvHeader) + "r1\nr2\nr3\n");
 
-  ASSERT_TRUE(log.open(path(), 0, &error, &note)) << "reopened after close";
-  ASSERT_TRUE(log.append("r4\n", &error));
+  ASSERT_TRUE(log.open(path(), CsvSettings(), &error, &note)) << "reopened after close";
+  log.append("r4\n");
   log.close();
   EXPECT_EQ(readFile(), std::string(kCsvHeader) + "r1\nr2\nr3\nr4\n");
 
-  EXPECT_FALSE(log.open(dir_.filePath("missing/run.csv"), 0, &error, &note));
+  EXPECT_FALSE(log.open(dir_.filePath("missing/run.csv"), CsvSettings(), &error, &note));
   EXPECT_TRUE(error.contains("cannot open the CSV file")) << error.toStdString();
-  EXPECT_FALSE(log.open(dir_.path(), 0, &error, &note));
+  EXPECT_FALSE(log.open(dir_.path(), CsvSettings(), &error, &note));
 }
 
 /* Group commit: a row counts once a sync covered it; rows appended while a
  * sync runs are taken by the next one, and close() syncs the rest. */
 TEST_F(MonitorCsvFile, CountsRowsOnlyOnceSyncedAndSyncsTheRestOnClose) {
+  EnsureApp();
   struct Case {
     int syncIntervalMs;
     int appends;
@@ -421,62 +497,30 @@ TEST_F(MonitorCsvFile, CountsRowsOnlyOnceSyncedAndSyncsTheRestOnClose) {
     QFile::remove(path());
     CsvLog log;
     QString error, note;
-    ASSERT_TRUE(log.open(path(), c.syncIntervalMs, &error, &note)) << error.toStdString();
-    EXPECT_EQ(log.rowsSynced(), 0u);
-    for (int i = 0; i < c.appends; i++) ASSERT_TRUE(log.append("a,1\nb,2\n", &error));
+    ASSERT_TRUE(log.open(path(), CsvSettings{c.syncIntervalMs, kDefaultQueueLimit}, &error, &note)) << error.toStdString();
+    EXPECT_EQ(log.counts().synced, 0u);
+    for (int i = 0; i < c.appends; i++) log.append("a,1\nb,2\n");
     const uint64_t rows = 2u * static_cast<uint64_t>(c.appends);
     if (c.syncIntervalMs == 0) {
-      EXPECT_TRUE(WaitFor([&] { return log.rowsSynced() == rows; }, 30000)) << log.rowsSynced();
+      EXPECT_TRUE(WaitFor([&] { return log.counts().synced == rows; }, kWaitMs)) << log.counts().synced;
     } else {
       /* The first sync may come at once; the next waits an hour. */
-      EXPECT_TRUE(WaitFor([&] { return log.rowsSynced() > 0; }, 30000));
-      ASSERT_TRUE(log.append("c,3\n", &error));
+      EXPECT_TRUE(WaitFor([&] { return log.counts().synced > 0; }, kWaitMs));
+      log.append("c,3\n");
       WaitFor([] { return false; }, 200);
-      EXPECT_LT(log.rowsSynced(), rows + 1) << "synced within the interval";
+      EXPECT_LT(log.counts().synced, rows + 1) << "synced within the interval";
     }
     log.close();
-    EXPECT_EQ(log.rowsSynced(), c.syncIntervalMs == 0 ? rows : rows + 1) << "close() syncs the rest";
-    EXPECT_EQ(log.syncErrors(), 0u);
+    const CsvCounts n = log.counts();
+    EXPECT_EQ(n.synced, c.syncIntervalMs == 0 ? rows : rows + 1) << "close() syncs the rest";
+    EXPECT_EQ(n.syncErrors, 0u);
     if (c.syncIntervalMs == 0) {
-      EXPECT_GE(log.syncs(), 2u);
-      EXPECT_LE(log.syncs(), static_cast<uint64_t>(c.appends) + 1);
+      EXPECT_GE(n.syncs, 1u);
+      EXPECT_LE(n.syncs, static_cast<uint64_t>(c.appends) + 1);
     } else {
-      EXPECT_EQ(log.syncs(), 2u) << "the first sync and the one of close()";
+      EXPECT_EQ(n.syncs, 2u) << "the first sync and the one of close()";
     }
   }
-}
-
-/* A disk that fills up: the process's file size limit stands in for it
- * (write() then stops with EFBIG where a full disk gives ENOSPC). */
-TEST_F(MonitorCsvFile, FullDiskLosesWholeResultsOnlyAndWritesAgainWhenThereIsRoom) {
-  CsvLog log;
-  QString error, note;
-  ASSERT_TRUE(log.open(path(), 0, &error, &note)) << error.toStdString();
-  const std::string row = "2009-10-13T12:30:00.123Z,c,a,A0,timeout,,,,,,\n";
-  ASSERT_TRUE(log.append(row, &error));
-  struct rlimit before;
-  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &before), 0);
-  void (*oldHandler)(int) = signal(SIGXFSZ, SIG_IGN);
-  struct rlimit full = before;
-  full.rlim_cur = static_cast<rlim_t>(QFileInfo(path()).size()) + row.size() + row.size() / 2;
-  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &full), 0);
-  struct Case {
-    std::string rows;
-    bool ok;
-  } cases[] = {{row, true}, {row + row, false}, {row, false}, {row.substr(0, 10) + "\n", true}};
-  for (const Case &c : cases) {
-    SCOPED_TRACE(c.rows);
-    EXPECT_EQ(log.append(c.rows, &error), c.ok);
-    if (!c.ok) {
-      EXPECT_TRUE(error.contains("rows not written")) << error.toStdString();
-    }
-  }
-  setrlimit(RLIMIT_FSIZE, &before);
-  signal(SIGXFSZ, oldHandler);
-  ASSERT_TRUE(log.append(row, &error)) << "room again";
-  log.close();
-  EXPECT_EQ(readFile(), std::string(kCsvHeader) + row + row + row.substr(0, 10) + "\n" + row);
-  EXPECT_EQ(log.rowsSynced(), 4u);
 }
 
 TEST(MonitorMetrics, TextNamesEscapesAndCounts) {
@@ -502,7 +546,7 @@ TEST(MonitorMetrics, TextNamesEscapesAndCounts) {
   chambers[1].name = "b\xb0";  /* not UTF-8: never on the page as it is */
   chambers[1].address = "192.0.2.8:1080";
   MonitorStats monitor;
-  monitor.csvRows = 42;
+  monitor.csv.synced = 42;
   std::string text;
   RenderMetrics(chambers, monitor, 3500000000, text);
 
