@@ -20,8 +20,8 @@ namespace monitor {
 namespace {
 
 constexpr size_t kScanChunk = 65536;           /* bytes read at a time looking for the last line end */
+constexpr size_t kHeaderMax = 256;              /* the longest header line */
 constexpr int64_t kRateWindowNs = 60000000000;  /* the rate is measured over one to two of these */
-constexpr size_t kHeaderLength = sizeof kCsvHeader - 1;
 
 /* Reads exactly length bytes at offset. Returns false when the read fails
  * or ends early (errno then says why; EIO for an early end). */
@@ -75,8 +75,9 @@ bool Unreadable(const QString &path, QString *error) {
 }
 
 /* Gives an empty file, or one holding only a torn header, its header. */
-bool WriteHeader(FileEnv &env, const QString &path, OpenedCsv *file, QString *error) {
-  if (env.ftruncate(file->fd, 0) != 0 || WriteAll(env, file->fd, kCsvHeader, kHeaderLength) != kHeaderLength ||
+bool WriteHeader(FileEnv &env, const QString &path, const char *header, OpenedCsv *file, QString *error) {
+  const size_t kHeaderLength = strlen(header);
+  if (env.ftruncate(file->fd, 0) != 0 || WriteAll(env, file->fd, header, kHeaderLength) != kHeaderLength ||
       env.fdatasync(file->fd) != 0) {
     *error = SystemError(path, "cannot write the CSV header");
     return false;
@@ -88,12 +89,14 @@ bool WriteHeader(FileEnv &env, const QString &path, OpenedCsv *file, QString *er
 
 /* Checks the header of the locked file, or writes it, and cuts a torn
  * tail; nothing is changed unless every byte needed could be read. */
-bool Prepare(FileEnv &env, const QString &path, OpenedCsv *file, QString *error, QString *note) {
-  char head[kHeaderLength];
+bool Prepare(FileEnv &env, const QString &path, const char *header, OpenedCsv *file, QString *error,
+             QString *note) {
+  const size_t kHeaderLength = strlen(header);
+  char head[kHeaderMax];
   size_t have = std::min(kHeaderLength, static_cast<size_t>(file->length));
   if (!ReadExactly(env, file->fd, head, have, 0)) return Unreadable(path, error);
-  if (have < kHeaderLength && memcmp(head, kCsvHeader, have) == 0) return WriteHeader(env, path, file, error);
-  if (have < kHeaderLength || memcmp(head, kCsvHeader, kHeaderLength) != 0) {
+  if (have < kHeaderLength && memcmp(head, header, have) == 0) return WriteHeader(env, path, header, file, error);
+  if (have < kHeaderLength || memcmp(head, header, kHeaderLength) != 0) {
     *error = path + ": its first line is not this monitor's CSV header; refusing to append "
                     "to it (name another file)";
     return false;
@@ -118,7 +121,8 @@ QString SystemError(const QString &path, const char *what) {
   return QStringLiteral("%1: %2: %3").arg(path, what, QString::fromLocal8Bit(strerror(errno)));
 }
 
-bool OpenCsvFile(FileEnv &env, const QString &path, OpenedCsv *out, QString *error, QString *note) {
+bool OpenCsvFile(FileEnv &env, const QString &path, const char *header, OpenedCsv *out, QString *error,
+                 QString *note) {
   note->clear();
   QByteArray name = path.toLocal8Bit();
   OpenedCsv file;
@@ -135,7 +139,7 @@ bool OpenCsvFile(FileEnv &env, const QString &path, OpenedCsv *out, QString *err
     file.device = st.st_dev;
     file.inode = st.st_ino;
     file.length = st.st_size;
-    ok = Prepare(env, path, &file, error, note);
+    ok = Prepare(env, path, header, &file, error, note);
   }
   if (!ok) {
     env.close(file.fd);

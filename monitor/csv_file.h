@@ -29,12 +29,14 @@ struct OpenedCsv {
 
 /* Opens path for appending, creating it when missing, and locks it
  * (flock). Writes the header into an empty file or one holding only a
- * torn header; cuts a torn last row off (*note then says so, else it is
+ * torn header (header: the line with its "\n", kCsvHeader or
+ * kRunCsvHeader); cuts a torn last row off (*note then says so, else it is
  * left empty). Returns true with *out, or false with *error and the file
  * closed: one that is no regular file, that another process holds, whose
  * first line is not the header, or that cannot be read. A file that cannot
  * be read is never changed. */
-bool OpenCsvFile(FileEnv &env, const QString &path, OpenedCsv *out, QString *error, QString *note);
+bool OpenCsvFile(FileEnv &env, const QString &path, const char *header, OpenedCsv *out, QString *error,
+                 QString *note);
 
 /* Writes all of bytes at the end of fd. Returns the count written: less
  * than length only when the file refused the rest (errno set). */

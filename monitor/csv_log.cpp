@@ -26,7 +26,7 @@ CsvLog::CsvLog(FileEnv *env) : env_(env) { timer_.callOnTimeout([this] { tick();
 bool CsvLog::open(const QString &path, const CsvSettings &settings, QString *error, QString *note) {
   close();
   OpenedCsv file;
-  if (!OpenCsvFile(*env_, path, &file, error, note)) return false;
+  if (!OpenCsvFile(*env_, path, settings.header, &file, error, note)) return false;
   path_ = path;
   settings_ = settings;
   {

@@ -46,6 +46,7 @@
 #include "csv_file.h"
 #include "file_env.h"
 #include "metrics.h"
+#include "rows.h"
 
 namespace monitor {
 
@@ -55,6 +56,7 @@ constexpr int kSyncFailuresMax = 5;  /* failed syncs (or reopens) in a row befor
 struct CsvSettings {
   int syncIntervalMs = 0;                   /* least time between two syncs; 0: as soon as rows are written */
   uint64_t queueLimit = kDefaultQueueLimit; /* bytes of rows waiting in memory at most */
+  const char *header = kCsvHeader;          /* the file's first line: kCsvHeader, or kRunCsvHeader for a run */
 };
 
 class CsvLog {

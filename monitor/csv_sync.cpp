@@ -29,10 +29,10 @@ QString ErrorText(int error) { return QString::fromLocal8Bit(strerror(error)); }
  * cut it shorter, leaves it so, and notes it. Returns true with *now (its
  * length: where the rows kept in memory go), or false with *error (now->fd
  * may then be open, for the caller to close). */
-bool OpenAgain(FileEnv &env, const QString &path, const OpenedCsv &before, OpenedCsv *now, QString *error,
-               QStringList *notes) {
+bool OpenAgain(FileEnv &env, const QString &path, const char *header, const OpenedCsv &before, OpenedCsv *now,
+               QString *error, QStringList *notes) {
   QString note;
-  if (!OpenCsvFile(env, path, now, error, &note)) return false;
+  if (!OpenCsvFile(env, path, header, now, error, &note)) return false;
   if (!note.isEmpty()) notes->append(note);
   if (now->device != before.device || now->inode != before.inode) return true;
   const off_t length = CutBack(env, now->fd, before.length);
@@ -147,7 +147,7 @@ bool CsvLog::reopenFile(std::unique_lock<std::mutex> &lock, QString *error) {
   lock.unlock();
   OpenedCsv now;
   QStringList notes;
-  bool ok = OpenAgain(*env_, path_, before, &now, error, &notes);
+  bool ok = OpenAgain(*env_, path_, settings_.header, before, &now, error, &notes);
   if (ok && WriteAll(*env_, now.fd, written_.data(), written_.bytes()) < written_.bytes()) {
     *error = SystemError(path_, "cannot write the rows kept in memory again");
     ok = false;

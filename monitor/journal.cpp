@@ -10,6 +10,7 @@
 #include <sys/file.h>
 #include <unistd.h>
 
+#include <QFile>
 #include <QJsonDocument>
 
 #include "clock.h"
@@ -30,7 +31,33 @@ bool ReadAll(int fd, QByteArray *out) {
   }
 }
 
+/* The records of text (whole lines) into *out; false with *error at the
+ * first line that is not one. */
+bool Parse(const QByteArray &text, const QString &path, std::vector<QJsonObject> *out, QString *error) {
+  out->clear();
+  const QList<QByteArray> lines = text.split('\n');
+  for (qsizetype n = 0; n + 1 < lines.size(); n++) {
+    QJsonDocument doc = QJsonDocument::fromJson(lines[n]);
+    if (!doc.isObject() || !doc.object().contains("e")) {
+      *error = QStringLiteral("%1:%2: not a record of a run journal").arg(path).arg(n + 1);
+      return false;
+    }
+    out->push_back(doc.object());
+  }
+  return true;
+}
+
 }  // namespace
+
+bool Journal::read(const QString &path, std::vector<QJsonObject> *out, QString *error) {
+  QFile file(path);
+  if (!file.open(QIODevice::ReadOnly)) {
+    *error = path + ": cannot read the run journal: " + file.errorString();
+    return false;
+  }
+  QByteArray text = file.readAll();
+  return Parse(text.left(text.lastIndexOf('\n') + 1), path, out, error);
+}
 
 bool Journal::open(const QString &path, QString *error) {
   close();
@@ -53,17 +80,9 @@ bool Journal::open(const QString &path, QString *error) {
     close();
     return false;
   }
-  records_.clear();
-  const QList<QByteArray> lines = text.left(whole).split('\n');
-  for (qsizetype n = 0; n + 1 < lines.size(); n++) {
-    QJsonParseError parsed;
-    QJsonDocument doc = QJsonDocument::fromJson(lines[n], &parsed);
-    if (!doc.isObject() || !doc.object().contains("e")) {
-      *error = QStringLiteral("%1:%2: not a record of a run journal").arg(path).arg(n + 1);
-      close();
-      return false;
-    }
-    records_.push_back(doc.object());
+  if (!Parse(text.left(whole), path, &records_, error)) {
+    close();
+    return false;
   }
   path_ = path;
   stopping_ = failed_ = false;
@@ -111,7 +130,7 @@ void Journal::syncLoop() {
   }
 }
 
-bool Journal::flush() {
+bool Journal::flush() const {
   std::unique_lock<std::mutex> lock(mutex_);
   done_.wait(lock, [this] { return synced_ == written_ || failed_ || fd_ < 0; });
   return !failed_;

@@ -36,6 +36,11 @@ class Journal {
    * line that is not a record (other than a torn last one, cut off). */
   bool open(const QString &path, QString *error);
 
+  /* Reads every record of the journal at path into *out (a torn last
+   * line left out). Returns false with *error when the file cannot be
+   * read or a line is not a record. */
+  static bool read(const QString &path, std::vector<QJsonObject> *out, QString *error);
+
   /* The records read by open(), oldest first. */
   const std::vector<QJsonObject> &records() const { return records_; }
 
@@ -46,7 +51,7 @@ class Journal {
 
   /* Waits until every record appended so far is on the disk (or a sync
    * failed); true when they are. */
-  bool flush();
+  bool flush() const;
 
   /* Syncs what is left and closes the file. */
   void close();
@@ -62,7 +67,8 @@ class Journal {
   std::vector<QJsonObject> records_;
   std::thread syncer_;
   mutable std::mutex mutex_;
-  std::condition_variable wake_, done_;
+  std::condition_variable wake_;
+  mutable std::condition_variable done_;
   uint64_t written_ = 0, synced_ = 0;
   bool stopping_ = false, failed_ = false;
   QString error_;

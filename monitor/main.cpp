@@ -20,6 +20,7 @@
 #include "metrics.h"
 #include "options.h"
 #include "poller.h"
+#include "run_commands.h"
 #include "send.h"
 
 namespace {
@@ -170,6 +171,10 @@ int main(int argc, char *argv[]) {
       return kExitOk;
     case Action::Send:
       return RunSend(invocation.send);
+    case Action::Run:
+      return RunRun(invocation.run);
+    case Action::WaitStable:
+      return RunWaitStable(invocation.wait);
     case Action::Monitor:
       break;
   }

@@ -82,6 +82,13 @@ struct Profile {
   std::vector<Step> steps;            /* unrolled */
 };
 
+/* True when the step keeps its channels in a band (a hold or a wait for
+ * stability with one): only then is a chamber ever out of band. A ramp's
+ * band says only when it has arrived. */
+inline bool Banded(const Step &s) {
+  return !s.band.empty() && (s.kind == StepKind::Hold || s.kind == StepKind::WaitStable);
+}
+
 /* Reads the profile file at path into *out. Returns true, or false with
  * *error: one line per problem, each "PATH:LINE:COLUMN: what is wrong". */
 bool LoadProfile(const QString &path, Profile *out, QString *error);

@@ -228,8 +228,10 @@ void Runner::begin(int i) {
   if (step < 0) return enter(i, 0);
   int64_t now = nowMs();
   int64_t away = std::max<int64_t>(0, now - lastT);
-  c.outMs += away;  /* the time the run was away counts out of band */
-  views_[static_cast<size_t>(i)].outOfBandMs += away;
+  if (Banded(profile_.steps[static_cast<size_t>(step)])) {  /* the time away counts out of band */
+    c.outMs += away;
+    views_[static_cast<size_t>(i)].outOfBandMs += away;
+  }
   journal_.append({{"e", "outage"}, {"chamber", who}, {"step", step}, {"from", static_cast<double>(lastT)},
                    {"from_wall", static_cast<double>(lastWall)}, {"t", static_cast<double>(now)}});
   log(i, QStringLiteral("resumed in step %1 (%2) after %3 s away, %4 s of its hold served")
@@ -343,13 +345,14 @@ void Runner::written(int i, const std::vector<QByteArray> &writes, const std::ve
   judge(i, nowMs());
 }
 
-/* A result of the poller: polls of "Aa" and "O" are the run's samples. */
+/* A result of the poller: polls of "Aa" (the analogue channels) and "S"
+ * (start and error) are the run's samples. */
 void Runner::take(const CommandResult &r) {
   int i = r.chamberIndex;
   if (i < 0 || views_[static_cast<size_t>(i)].status != RunStatus::Running) return;
   QByteArray command(r.command, static_cast<qsizetype>(r.commandLength));
   Chamber &c = *chambers_[static_cast<size_t>(i)];
-  if (command == "O" && r.outcome == kAnswered && r.answerLength > 2) {
+  if (command == "S" && r.outcome == kAnswered && r.answerLength > 2) {
     bool started = r.answer[1] == '1', error = r.answer[2] == '1';
     alarm(i, kAlarmStopped, c.expectRunning && !started, "the chamber stopped");
     alarm(i, kAlarmError, error, "the chamber's error channel is set");
@@ -395,7 +398,7 @@ void Runner::account(int i, int64_t now) {
   if (span <= 0) return;
   bool in = c.lastAnswered && c.lastInBand;
   if (s.kind == StepKind::Hold && (in || !s.guaranteed)) c.heldMs += span;
-  if (!s.band.empty() && !in) {
+  if (Banded(s) && !in) {
     c.outMs += span;
     views_[static_cast<size_t>(i)].outOfBandMs += span;
   }
@@ -418,7 +421,7 @@ void Runner::judge(int i, int64_t now) {
     }
   }
   c.lastInBand = in;
-  v.inBand = in || s.band.empty();
+  v.inBand = in || !Banded(s);
   if (!v.inBand && c.outSinceMs < 0) c.outSinceMs = now;
   if (v.inBand) c.outSinceMs = -1;
   alarm(i, kAlarmOutOfBand, c.outSinceMs >= 0 && s.alarmDelayMs > 0 && now - c.outSinceMs >= s.alarmDelayMs,

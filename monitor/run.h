@@ -5,8 +5,8 @@
  * Each chamber walks the profile's steps. Entering a step writes what the
  * step sets (set values, ramp rates, digital channels), each write read
  * back and written again a bounded number of times when it did not take.
- * Then every poll (the analogue channels with "Aa", the digital ones with
- * "O") is a sample, and the step ends by its rule:
+ * Then every poll (the analogue channels with "Aa", start and error with
+ * "S", both of fixed length) is a sample, and the step ends by its rule:
  *   set, digital   once its writes took;
  *   ramp           when every ramped channel has arrived within its band
  *                  (0.5 by default); a ramp stepped by the monitor writes
@@ -84,8 +84,8 @@ struct RunSettings {
 
 class Runner : public QObject {
  public:
-  /* Drives profile on the chambers of poller (polling "Aa" and "O"),
-   * recording in journal. The poller must poll those two commands. */
+  /* Drives profile on the chambers of poller, recording in journal. The
+   * poller must poll "Aa" and "S". */
   Runner(const Profile &profile, Poller &poller, Journal &journal, const RunSettings &settings);
   ~Runner() override;
 

@@ -18,7 +18,6 @@
 
 #include "console.h"
 #include "csv_log.h"
-#include "http_server.h"
 #include "journal.h"
 #include "metrics.h"
 #include "run.h"
@@ -154,9 +153,13 @@ void RenderRun(const Runner &runner, const Profile &profile, const Poller &polle
 
 /* Writes the end summary of the run (run_record.h) to path. */
 QString WriteSummary(const RunOptions &o, const Profile &profile, const Runner &runner, const Journal &journal) {
+  journal.flush();
   RunFigures figures;
   QString error;
-  if (!ComputeRunFigures(o.csvPath, runner.runId(), profile, journal.records(), &figures, &error)) return error;
+  std::vector<QJsonObject> records;
+  if (!Journal::read(journal.path(), &records, &error) ||
+      !ComputeRunFigures(o.csvPath, runner.runId(), profile, records, &figures, &error))
+    return error;
   QFile file(o.summaryPath + ".part");
   QByteArray text = QJsonDocument(RunFiguresJson(figures, profile)).toJson(QJsonDocument::Indented);
   if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size() || !file.flush() ||
@@ -209,7 +212,7 @@ int RunRun(const RunOptions &o) {
   }
   if (!note.isEmpty()) console.log(note);
   PollSettings settings;
-  settings.commands = {"Aa", "O"};
+  settings.commands = {"Aa", "S"};
   settings.everyMs = std::max(kMinPollMs, static_cast<int>(profile.pollMs / o.timeScale));
   settings.timeoutMs = o.timeoutMs;
   settings.gapMs = o.gapMs;
@@ -220,8 +223,7 @@ int RunRun(const RunOptions &o) {
   runSettings.abortOnly = o.abort;
   Runner runner(profile, poller, journal, runSettings);
   MonitorStats stats;
-  HttpServer http;
-  http.get("/metrics", "text/plain; version=0.0.4; charset=utf-8", [&](std::string &out) {
+  MetricsServer http([&](std::string &out) {
     stats.startDelay = poller.startDelay();
     stats.csv = csv.counts();
     RenderMetrics(poller.stats(), stats, NowNs(), out);

@@ -44,6 +44,7 @@ class Collector {
   std::map<QString, std::vector<Sample>> samples;  /* per chamber, in file order */
 
   void row(const std::vector<std::string> &f) {
+    if (f[kOutcome] == "skipped") return;  /* not polled: no sample */
     std::string key = f[kTime] + '\n' + f[kChamber] + '\n' + f[kCommand];
     if (key != key_) {
       flush();
@@ -125,7 +126,7 @@ ChamberFigures Figure(const QString &chamber, const std::vector<Sample> &samples
       cf.sum += s.actual[ch];
       cf.count++;
     }
-    if (k + 1 < samples.size() && samples[k + 1].step == s.step && !step.band.empty()) {
+    if (k + 1 < samples.size() && samples[k + 1].step == s.step && Banded(step)) {
       int64_t span = samples[k + 1].wallMs - s.wallMs;
       int64_t away = AwayWithin(s.wallMs, samples[k + 1].wallMs, outages);
       if (!InBand(s, step)) f.outOfBandSeconds += static_cast<double>(span - away) * scale / 1000;
@@ -134,7 +135,8 @@ ChamberFigures Figure(const QString &chamber, const std::vector<Sample> &samples
   for (const Outage &o : outages)
     for (StepFigures &f : c.steps)
       if (f.step == o.step + 1 && o.toMs >= f.startMs && (o.fromMs <= f.endMs || &f == &c.steps.back())) {
-        f.outOfBandSeconds += static_cast<double>(o.toMs - o.fromMs) * scale / 1000;
+        if (Banded(profile.steps[static_cast<size_t>(f.step - 1)]))
+          f.outOfBandSeconds += static_cast<double>(o.toMs - o.fromMs) * scale / 1000;
         f.interruptions++;
         break;
       }

@@ -46,11 +46,11 @@ struct Wait {
     QCoreApplication::exit(0);
   }
 
-  /* One result of the poll ("A<k>" then "O"). */
+  /* One result of the poll ("A<k>" then "S", start and error). */
   void take(const CommandResult &r) {
     QByteArray command(r.command, static_cast<qsizetype>(r.commandLength));
     if (command == "C") return identify(r);
-    if (command == "O" && r.outcome == kAnswered && r.answerLength > 2) {
+    if (command == "S" && r.outcome == kAnswered && r.answerLength > 2) {
       if (r.answer[1] != '1') end(kExitStopped, "the chamber is stopped");
       else if (r.answer[2] == '1') end(kExitStopped, "the chamber's error channel is set");
       return;
@@ -87,7 +87,7 @@ struct Wait {
 
 int RunWaitStable(const WaitStableOptions &o) {
   PollSettings settings;
-  settings.commands = {"A" + QByteArray::number(o.channel), "O"};
+  settings.commands = {"A" + QByteArray::number(o.channel), "S"};
   if (o.timeScale != 1) settings.commands.prepend("C");
   settings.everyMs = std::max(kMinPollMs, static_cast<int>(o.everyMs / o.timeScale));
   settings.timeoutMs = o.timeoutMs;

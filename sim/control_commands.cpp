@@ -81,6 +81,7 @@ const Entry kEntries[] = {
     {{"channel", "channel K XX", SetNumber<&Faults::channelByte>, false}, Argument::Hex, kMaxByte},
     {{"lineend", "lineend K MS", SetNumber<&Faults::lineEndMs>, false}, Argument::Number,
      kMaxPartPauseMs},
+    {{"ignore", "ignore K", SetFlag<&Faults::ignoreWrites>, false}, Argument::None, 0},
     {{"door", "door K open|closed", Door, false}, Argument::Door, 0},
     {{"error", "error K TEXT", RaiseError, false}, Argument::Text, 0},
     {{"clear", "clear K", Clear, false}, Argument::None, 0},

@@ -33,6 +33,7 @@ struct Faults {
   int longBytes = 0;              /* > 0: pad each answer to this many bytes */
   int channelByte = -1;           /* 0 to 255: byte 1 of A, E, G and U answers */
   int lineEndMs = -1;             /* >= 0: CR LF this long after each answer */
+  bool ignoreWrites = false;      /* acknowledge commands that set, carry none out */
 };
 
 struct Chunk {

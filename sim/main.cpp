@@ -44,6 +44,7 @@ constexpr const char *kDescription =
     "  up K         listen again, with the same model\n"
     "  silent K     read commands and carry them out, never answer\n"
     "  slow K MS    answer MS milliseconds late (0 to 600000)\n"
+    "  ignore K     acknowledge commands that set (a, u, s, ...), carry none out\n"
     "  garbage K    answer with 2 to 600 random bytes, among them a NUL and\n"
     "               one from 0x80 to 0xFF\n"
     "  close K      close the connection after each answer\n"

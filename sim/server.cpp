@@ -29,6 +29,7 @@
 #include <cerrno>
 #include <cstring>
 #include <deque>
+#include <optional>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -170,7 +171,11 @@ void Client::readCommands() {
 /* Carries out one command; a command that is unknown or refused gets no
  * answer and one line on standard error. */
 void Client::handle(const QByteArray &command, const QByteArray &lineEnd) {
-  Reply reply = Respond(chamber_, command);
+  /* A chamber that ignores writes answers a setting command as it would,
+   * from a copy of itself that is then thrown away. */
+  std::optional<Chamber> scratch;
+  if (faults_.ignoreWrites && command[0] >= 'a' && command[0] <= 'z') scratch.emplace(chamber_);
+  Reply reply = Respond(scratch ? *scratch : chamber_, command);
   if (verbose_) LogLine(stdout, "%s << %s", peer_.constData(), Escaped(command).constData());
   if (reply.kind != Reply::Answered) {
     LogLine(stderr, "quenta-sim: %s: %s \"%s\"", peer_.constData(), reply.reason.constData(),
