@@ -23,10 +23,6 @@
 #include <stdint.h>
 
 #include <QByteArray>
-#include <QHostAddress>
-#include <QString>
-#include <functional>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -98,6 +94,9 @@ struct MonitorStats {
   uint64_t csvSyncs = 0;
 };
 
+/* The content type of the exposition below. */
+constexpr char kMetricsContentType[] = "text/plain; version=0.0.4; charset=utf-8";
+
 /* Appends the exposition of everything to out (Prometheus text format
  * 0.0.4). nowNs: the monotonic time the ages are measured to. */
 void RenderMetrics(const std::vector<ChamberStats> &chambers, const MonitorStats &monitor,
@@ -106,20 +105,6 @@ void RenderMetrics(const std::vector<ChamberStats> &chambers, const MonitorStats
 /* Appends text as a label value: backslash, double quote and line feed
  * escaped. */
 void AppendLabelValue(const QByteArray &text, std::string &out);
-
-class MetricsServerPrivate;
-
-/* Serves GET /metrics with what render appends, on the event loop. */
-class MetricsServer {
- public:
-  explicit MetricsServer(std::function<void(std::string &)> render);
-  ~MetricsServer();
-  /* Returns true once listening, else false with *error. */
-  bool listen(const QHostAddress &address, quint16 port, QString *error);
-
- private:
-  std::unique_ptr<MetricsServerPrivate> d_;
-};
 
 }  // namespace monitor
 
