@@ -16,8 +16,9 @@
 #include "console.h"
 #include "csv_log.h"
 #include "epoll_dispatcher.h"
-#include "open_files.h"
+#include "http_server.h"
 #include "metrics.h"
+#include "open_files.h"
 #include "options.h"
 #include "poller.h"
 #include "run_commands.h"
@@ -70,12 +71,14 @@ int RunMonitor(const MonitorOptions &o) {
   MonitorStats stats;
   QString error, note, lastError;
   CsvLog csv;
-  MetricsServer metrics([&](std::string &out) {
+  HttpServer http;
+  http.get("/metrics", kMetricsContentType, [&](std::string &out) {
     stats.startDelay = poller.startDelay();
     stats.csv = csv.counts();
     RenderMetrics(poller.stats(), stats, NowNs(), out);
   });
-  if (o.metrics && !metrics.listen(o.metricsAddress, o.metricsPort, &error)) {
+  http.get("/", "text/plain; charset=utf-8", [](std::string &out) { out += "quenta-monitor: metrics at /metrics\n"; });
+  if (o.metrics && !http.listen(o.metricsAddress, o.metricsPort, &error)) {
     fprintf(stderr, "quenta-monitor: %s\n", qPrintable(error));
     return kExitSetup;
   }

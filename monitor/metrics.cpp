@@ -1,13 +1,9 @@
 /*
  * metrics.cpp -- the counts behind the metrics, their exposition in the
- * Prometheus text format, and the HTTP endpoint (see metrics.h).
+ * Prometheus text format (see metrics.h).
  */
 #include "metrics.h"
 
-#include <QHttpServer>
-#include <QHttpServerRequest>
-#include <QHttpServerResponse>
-#include <QTcpServer>
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -272,41 +268,6 @@ void RenderMetrics(const std::vector<ChamberStats> &chambers, const MonitorStats
            "How late polls started after their due time.");
   e.histogram("quenta_monitor_poll_start_delay_seconds", nullptr, monitor.startDelay);
   CsvFamilies(e, monitor.csv);
-}
-
-class MetricsServerPrivate {
- public:
-  QHttpServer server;
-  std::function<void(std::string &)> render;
-};
-
-MetricsServer::MetricsServer(std::function<void(std::string &)> render)
-    : d_(std::make_unique<MetricsServerPrivate>()) {
-  d_->render = std::move(render);
-  MetricsServerPrivate *d = d_.get();
-  d_->server.route("/metrics", QHttpServerRequest::Method::Get, [d]() {
-    std::string text;
-    d->render(text);
-    return QHttpServerResponse("text/plain; version=0.0.4; charset=utf-8",
-                               QByteArray::fromStdString(text));
-  });
-  d_->server.route("/", QHttpServerRequest::Method::Get, []() {
-    return QHttpServerResponse("text/plain", "quenta-monitor: metrics at /metrics\n");
-  });
-}
-
-MetricsServer::~MetricsServer() = default;
-
-bool MetricsServer::listen(const QHostAddress &address, quint16 port, QString *error) {
-  auto *tcp = new QTcpServer(&d_->server);
-  if (!tcp->listen(address, port)) {
-    *error = QStringLiteral("cannot serve metrics on %1 port %2: %3")
-                 .arg(address.toString()).arg(port).arg(tcp->errorString());
-    delete tcp;
-    return false;
-  }
-  d_->server.bind(tcp);
-  return true;
 }
 
 }  // namespace monitor

@@ -26,10 +26,6 @@
 #include <stdint.h>
 
 #include <QByteArray>
-#include <QHostAddress>
-#include <QString>
-#include <functional>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -112,6 +108,9 @@ struct MonitorStats {
   CsvCounts csv;
 };
 
+/* The content type of the exposition below. */
+constexpr char kMetricsContentType[] = "text/plain; version=0.0.4; charset=utf-8";
+
 /* Appends the exposition of everything to out (Prometheus text format
  * 0.0.4). nowNs: the monotonic time the ages are measured to. */
 void RenderMetrics(const std::vector<ChamberStats> &chambers, const MonitorStats &monitor,
@@ -121,20 +120,6 @@ void RenderMetrics(const std::vector<ChamberStats> &chambers, const MonitorStats
  * escaped; a byte that is not part of valid UTF-8 becomes U+FFFD, so that
  * no chamber can make the page unreadable for Prometheus. */
 void AppendLabelValue(const QByteArray &text, std::string &out);
-
-class MetricsServerPrivate;
-
-/* Serves GET /metrics with what render appends, on the event loop. */
-class MetricsServer {
- public:
-  explicit MetricsServer(std::function<void(std::string &)> render);
-  ~MetricsServer();
-  /* Returns true once listening, else false with *error. */
-  bool listen(const QHostAddress &address, quint16 port, QString *error);
-
- private:
-  std::unique_ptr<MetricsServerPrivate> d_;
-};
 
 }  // namespace monitor
 

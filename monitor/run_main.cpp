@@ -18,6 +18,7 @@
 
 #include "console.h"
 #include "csv_log.h"
+#include "http_server.h"
 #include "journal.h"
 #include "metrics.h"
 #include "run.h"
@@ -223,7 +224,8 @@ int RunRun(const RunOptions &o) {
   runSettings.abortOnly = o.abort;
   Runner runner(profile, poller, journal, runSettings);
   MonitorStats stats;
-  MetricsServer http([&](std::string &out) {
+  HttpServer http;
+  http.get("/metrics", kMetricsContentType, [&](std::string &out) {
     stats.startDelay = poller.startDelay();
     stats.csv = csv.counts();
     RenderMetrics(poller.stats(), stats, NowNs(), out);

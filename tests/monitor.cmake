@@ -1,6 +1,7 @@
 # Tests of quenta-monitor: its parts in-process, and the built program
 # against the built simulator and misbehaving chambers on 127.0.30.10 to
-# 127.0.30.79 and 127.0.40.10 to 127.0.40.39 (port 1080; metrics on 9464).
+# 127.0.30.79, 127.0.40.10 to 127.0.40.39 and 127.0.50.1 to 127.0.50.109
+# (port 1080; metrics on 9464).
 if(QUENTA_PROTOCOL_ONLY)
   return()
 endif()

@@ -5,12 +5,16 @@
  * silent and garbage chambers beside a good one, a chamber that closes
  * after each answer, kill -9 in mid-run, bad input, the one-shot send, and
  * promtool on the served metrics; a chamber that ends its answers with
- * line ends, SIGTERM while a poll waits for its answer, and a full disk.
- * Addresses 127.0.30.10 to 127.0.30.79, 127.0.40.10 to 127.0.40.39 and
- * 127.0.51.10 to 127.0.51.19, port 1080; metrics on port 9464.
+ * line ends, SIGTERM while a poll waits for its answer, a full disk, and
+ * metrics clients that never read. Addresses 127.0.30.10 to 127.0.30.79,
+ * 127.0.40.10 to 127.0.40.39, 127.0.50.1 to 127.0.50.109, 127.0.51.10 to
+ * 127.0.51.19 and 127.0.54.1 to 127.0.54.29, port 1080; metrics on port 9464.
  */
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <QDateTime>
 #include <QElapsedTimer>
@@ -54,6 +58,37 @@ int Results(const std::vector<std::vector<std::string>> &rows, const char *outco
     if (!same && (!outcome || rows[i][kOutcome] == outcome)) n++;
   }
   return n;
+}
+
+/* The resident memory of process pid in kB (VmRSS), 0 when unknown. */
+qint64 ResidentKb(qint64 pid) {
+  QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+  if (!status.open(QIODevice::ReadOnly)) return 0;
+  for (const QByteArray &line : status.readAll().split('\n'))
+    if (line.startsWith("VmRSS:")) return line.mid(6).trimmed().split(' ')[0].toLongLong();
+  return 0;
+}
+
+/* count connections to address:9464 that each send requests GET
+ * /metrics at once and never read, with receive buffers as small as the
+ * kernel allows; their descriptors (only those that connected and sent). */
+std::vector<int> SilentClients(const char *address, int count, int requests) {
+  std::string many;
+  for (int i = 0; i < requests; i++) many += "GET /metrics HTTP/1.1\r\nHost: monitor\r\n\r\n";
+  sockaddr_in to = {};
+  to.sin_family = AF_INET;
+  to.sin_port = htons(9464);
+  inet_pton(AF_INET, address, &to.sin_addr);
+  std::vector<int> fds;
+  for (int i = 0; i < count; i++) {
+    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0), small = 1;
+    setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+    bool sent = connect(fd, reinterpret_cast<sockaddr *>(&to), sizeof to) == 0 &&
+                send(fd, many.data(), many.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(many.size());
+    if (sent) fds.push_back(fd);
+    else close(fd);
+  }
+  return fds;
 }
 
 int CsvResults(const QString &path, const std::string &chamber, const char *outcome) {
@@ -260,7 +295,7 @@ TEST(MonitorEndToEnd, BadInputGivesAClearMessageAndItsExitCode) {
       {{"--chambers", dir.filePath("missing.txt")}, 2, "cannot read the chambers file"},
       {{"127.0.30.256"}, 2, "\"127.0.30.256\" is not a chamber address"},
       {{}, 2, "no chambers"},
-      {{"127.0.30.60", "--metrics", "127.0.30.60:9464"}, 1, "cannot serve metrics on 127.0.30.60 port 9464"},
+      {{"127.0.30.60", "--metrics", "127.0.30.60:9464"}, 1, "cannot serve HTTP on 127.0.30.60 port 9464: cannot bind"},
       {{"127.0.30.60", "--csv", dir.filePath("other.csv")}, 1, "not this monitor's CSV header"},
       {{"127.0.30.60", "--csv", dir.filePath("no/such/dir.csv")}, 1, "cannot open the CSV file"},
       {{"send", "127.0.30.60", QString(600, 'a')}, 2, "has 600 characters; at most 511"},
@@ -555,6 +590,50 @@ TEST(MonitorEndToEnd, FullDiskCostsWholeResultsAndPollingGoesOn) {
       EXPECT_TRUE(mon.errors().contains("fill --queue-limit")) << mon.errors().toStdString();
     }
   }
+}
+
+/* Sixty metrics clients that each send 20 requests and never read, to a
+ * monitor of 100 chambers: its memory stays within 50 MB of what it was
+ * (all answers queued, it had grown by hundreds of MB), polling goes on,
+ * and it serves its pages afterwards; other methods get 405, other paths
+ * 404. */
+TEST(MonitorEndToEnd, MetricsClientsThatNeverReadCostBoundedMemory) {
+  QTemporaryDir dir;
+  QString csv = dir.filePath("run.csv");
+  Child sim, mon;
+  ASSERT_TRUE(sim.startSim("127.0.50.10", {"--chambers", "100"}));
+  QStringList args{"--every", "0.5", "--commands", "Aa,P", "--csv", csv, "--metrics", "127.0.50.1:9464"};
+  for (int i = 10; i < 110; i++) args << QStringLiteral("127.0.50.%1").arg(i);
+  ASSERT_TRUE(mon.startMonitor(args));
+  const char *last = "quenta_chamber_answers_total{chamber=\"127.0.50.109:1080\"}";
+  ASSERT_TRUE(WaitFor([&] { return MetricValue(HttpGet("127.0.50.1", 9464, "/metrics"), last) >= 2; }, kWaitMs));
+  const qint64 before = ResidentKb(mon.pid()), written = QFile(csv).size();
+  ASSERT_GT(before, 0);
+  std::vector<int> clients = SilentClients("127.0.50.1", 60, 20);
+  ASSERT_EQ(clients.size(), 60u);
+  qint64 peak = before;  /* some 10 polls of every chamber, 1 MB of rows */
+  ASSERT_TRUE(WaitFor([&] {
+    peak = std::max(peak, ResidentKb(mon.pid()));
+    return QFile(csv).size() > written + 1000000;
+  }, kWaitMs)) << "polling went on";
+  EXPECT_LT(peak - before, 50000) << "kB; " << before << " kB before";
+  for (int fd : clients) close(fd);
+
+  struct Case {
+    const char *method, *path, *status, *header, *body;
+  } cases[] = {
+      {"GET", "/metrics", "HTTP/1.1 200", "Content-Type: text/plain; version=0.0.4", last},
+      {"GET", "/", "HTTP/1.1 200", "Content-Type: text/plain", "metrics at /metrics"},
+      {"POST", "/metrics", "HTTP/1.1 405", "Allow: GET", ""},
+      {"GET", "/metrics/", "HTTP/1.1 404", "Content-Type: text/plain", ""},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(std::string(c.method) + " " + c.path);
+    QByteArray head, body = HttpGet("127.0.50.1", 9464, c.path, &head, c.method);
+    EXPECT_TRUE(head.startsWith(c.status) && head.contains(c.header)) << head.toStdString();
+    EXPECT_TRUE(body.contains(c.body)) << body.left(200).toStdString();
+  }
+  EXPECT_EQ(mon.terminate(), 0) << mon.errors().toStdString();
 }
 
 }  // namespace

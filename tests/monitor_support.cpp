@@ -174,12 +174,12 @@ QByteArray Child::errors() {
   return err_;
 }
 
-QByteArray HttpGet(const QString &address, quint16 port, const char *path) {
+QByteArray HttpGet(const QString &address, quint16 port, const char *path, QByteArray *head, const char *method) {
   EnsureApp();
   QTcpSocket socket;
   socket.connectToHost(address, port);
   if (!socket.waitForConnected(kStartMs)) return QByteArray();
-  socket.write(QByteArray("GET ") + path + " HTTP/1.1\r\nHost: " + address.toLatin1() + "\r\n\r\n");
+  socket.write(QByteArray(method) + " " + path + " HTTP/1.1\r\nHost: " + address.toLatin1() + "\r\n\r\n");
   QByteArray reply;
   qsizetype body = -1, length = -1;
   while (length < 0 || reply.size() < body + length) {
@@ -192,6 +192,7 @@ QByteArray HttpGet(const QString &address, quint16 port, const char *path) {
       length = reply.mid(at + 15, reply.indexOf("\r\n", at) - at - 15).trimmed().toLongLong();
     }
   }
+  if (head) *head = reply.left(body);
   return reply.mid(body, length);
 }
 

@@ -83,8 +83,10 @@ class Child {
   QByteArray out_, err_;
 };
 
-/* GET path from address:port over HTTP/1.0; the body, or empty. */
-QByteArray HttpGet(const QString &address, quint16 port, const char *path);
+/* GET (or method) path from address:port over HTTP/1.1; the body, or
+ * empty. head, when given, gets the status line and the headers. */
+QByteArray HttpGet(const QString &address, quint16 port, const char *path, QByteArray *head = nullptr,
+                   const char *method = "GET");
 
 /* The value of the sample "name{labels}" in metrics text, NaN if absent. */
 double MetricValue(const QByteArray &text, const QByteArray &sample);
