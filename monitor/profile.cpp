@@ -304,7 +304,7 @@ void StepReader::digital(const toml::node *n, Step *s) {
   for (const auto &[key, value] : *t) {
     const std::string k(key.str());
     auto it = std::find_if(std::begin(kDigitalNames), std::end(kDigitalNames), [&](const DigitalName &d) { return k == d.name; });
-    auto on = value.value<bool>();
+    auto on = value.is_boolean() ? value.value<bool>() : std::optional<bool>();
     if (it == std::end(kDigitalNames) || !on)
       r_.problem(&value, QStringLiteral("digital: \"%1\" needs to be one of start, pause, flag1 to flag5, "
                                         "softkey1 to softkey5, set to true or false").arg(QString::fromStdString(k)));

@@ -76,6 +76,7 @@ struct Wait {
 
   /* A scaled time is for the simulator only. */
   void identify(const CommandResult &r) {
+    if (r.outcome == kSkipped) return;
     checked = true;
     QString plc = r.outcome == kAnswered ? QString::fromLatin1(r.answer, static_cast<qsizetype>(r.answerLength)).section(' ', 2) : QString();
     if (r.outcome != kAnswered) end(kExitUnreachable, "no answer from the chamber");

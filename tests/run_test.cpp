@@ -25,7 +25,6 @@ using namespace monitor;
 
 constexpr int kWaitMs = 60000;
 constexpr double kScale = 600;
-constexpr double kPollRunSeconds = 0.05 * kScale;  /* one poll, in run time: the figures' resolution */
 
 TEST(RunProfile, ReadOrSayWhereItIsWrong) {
   struct Case {
@@ -34,7 +33,7 @@ TEST(RunProfile, ReadOrSayWhereItIsWrong) {
   } cases[] = {
       {"[[step]]\nhold = \"16h\"\nband = { temperature = 3 }\n", ""},
       {"poll = \"5x\"\n[[step]]\nset = { 0 = 1 }\n", "p.toml:1:8: poll needs a duration"},
-      {"[[step]]\nset = { oven = 3 }\n", "p.toml:2:9: set: \"oven\" is no channel"},
+      {"[[step]]\nset = { oven = 3 }\n", "p.toml:2:16: set: \"oven\" is no channel"},
       {"[[step]]\nset = { temperature = 2000 }\n", "p.toml:2:23: set needs a number from -99.9 to 999.9"},
       {"[[step]]\nramp = { 0 = 1 }\nbogus = 3\n", "p.toml:3:9: a ramp step has no \"bogus\""},
       {"[[step]]\nramp = { 0 = 1 }\n", "p.toml:1:1: a ramp needs either rate"},
@@ -87,6 +86,17 @@ struct RunFiles {
   }
 };
 
+/* The longest time, in run seconds, between two polls of a hold as the
+ * journal has them: the resolution of every figure of the run, however
+ * busy the machine was. */
+double Resolution(const std::vector<QJsonObject> &holds) {
+  double longest = 0;
+  for (size_t i = 1; i < holds.size(); i++)
+    if (holds[i]["step"] == holds[i - 1]["step"])
+      longest = std::max(longest, (holds[i]["t"].toDouble() - holds[i - 1]["t"].toDouble()) / 1000);
+  return longest;
+}
+
 /* The summary's figures of step (from 1) of the one chamber. */
 QJsonObject StepOf(const QJsonObject &summary, int step) {
   for (const QJsonValue &s : summary["chambers"][0]["steps"].toArray())
@@ -125,11 +135,12 @@ TEST(RunAtSpeed, GuaranteedSoakServesTheHoldInBandOnly) {
   ASSERT_TRUE(WaitFor([&] { return !mon.running(); }, kWaitMs));
   EXPECT_EQ(mon.terminate(), 0) << mon.errors().toStdString();
   const QJsonObject held = f.journal("hold").back();
-  const double out = held["out"].toDouble() / 1000;
-  EXPECT_NEAR(held["held"].toDouble() / 1000, 3600, kPollRunSeconds);
+  const double out = held["out"].toDouble() / 1000, poll = Resolution(f.journal("hold"));
+  EXPECT_GE(held["held"].toDouble() / 1000, 3600);
+  EXPECT_LE(held["held"].toDouble() / 1000, 3600 + poll) << "served within one poll";
   QJsonObject soak = StepOf(f.summary(), 3);
-  EXPECT_NEAR(soak["seconds_out_of_band"].toDouble(), out, kPollRunSeconds) << "the summary, from the CSV file";
-  EXPECT_NEAR(RunSeconds(soak), 3600 + out, 3 * kPollRunSeconds) << "the step lasted the hold and the time out";
+  EXPECT_NEAR(soak["seconds_out_of_band"].toDouble(), out, 2 * poll) << "the summary, from the CSV file";
+  EXPECT_NEAR(RunSeconds(soak), 3600 + out, 3 * poll) << "the step lasted the hold and the time out";
   EXPECT_GT(out, 300);
   EXPECT_EQ(f.summary()["chambers"][0]["status"].toString(), "completed");
   EXPECT_TRUE(soak["alarms"].toArray().contains("out_of_band"));
@@ -195,9 +206,11 @@ TEST(RunAtSpeed, KillNineAndTheSameCommandResumes) {
   EXPECT_EQ(steps, (std::vector<int>{0, 1, 2})) << "every step entered once";
   EXPECT_EQ(f.journal("write").size(), 4u) << "s1 1, u0, d0, a0: none written again";
   const QJsonObject held = f.journal("hold").back();
-  EXPECT_NEAR(held["held"].toDouble() / 1000, 7200, kPollRunSeconds);
-  EXPECT_GE(held["out"].toDouble() / 1000, away - kPollRunSeconds) << "the time away counts out of band";
-  EXPECT_NEAR(StepOf(f.summary(), 3)["seconds_out_of_band"].toDouble(), held["out"].toDouble() / 1000, kPollRunSeconds);
+  const double poll = Resolution(f.journal("hold"));
+  EXPECT_GE(held["held"].toDouble() / 1000, 7200);
+  EXPECT_LE(held["held"].toDouble() / 1000, 7200 + poll) << "served within one poll";
+  EXPECT_GE(held["out"].toDouble() / 1000, away - 0.001) << "the time away counts out of band";
+  EXPECT_NEAR(StepOf(f.summary(), 3)["seconds_out_of_band"].toDouble(), held["out"].toDouble() / 1000, 2 * poll);
 }
 
 TEST(RunAtSpeed, DryRunShowsEveryCommandAndTouchesNothing) {
