@@ -16,7 +16,23 @@ missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
-[ ${#missing[@]} -eq 0 ] && exit 0
+# The browser pages' pinned npm packages (web/package-lock.json), which the
+# monitor embeds when it is built: fetched with the integrity hashes of the
+# lock file, and again whenever the lock file is newer than what was fetched.
+web_packages() {
+  local web stamp
+  web="$(cd "$(dirname "$0")/.." && pwd)/web"
+  stamp="$web/node_modules/.package-lock.json"
+  [ -f "$stamp" ] && [ "$stamp" -nt "$web/package-lock.json" ] && return 0
+  echo "Fetching the pages' npm packages (web/package-lock.json)"
+  npm ci --prefix "$web" --ignore-scripts --no-audit --no-fund --loglevel=error
+}
+
+command -v npm >/dev/null 2>&1 || missing+=(npm)
+if [ ${#missing[@]} -eq 0 ]; then
+  web_packages
+  exit 0
+fi
 
 echo "Installing: ${missing[*]}"
 sudo=""
@@ -24,3 +40,4 @@ sudo=""
 export DEBIAN_FRONTEND=noninteractive
 $sudo apt-get update -qq
 $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+web_packages
