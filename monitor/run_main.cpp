@@ -42,12 +42,15 @@ double ExpectedSeconds(const Step &s, const double *before) {
   if (s.kind != StepKind::Ramp) return 0;
   if (s.rampMs > 0) return static_cast<double>(s.rampMs) / 1000;
   double longest = 0;
-  for (const ChannelValue &t : s.targets) longest = std::max(longest, std::fabs(t.value - before[t.channel]) / s.rate * 60);
+  for (const ChannelValue &t : s.targets) {
+    if (std::isnan(before[t.channel])) return std::nan("");
+    longest = std::max(longest, std::fabs(t.value - before[t.channel]) / s.rate * 60);
+  }
   return longest;
 }
 
 QString Hours(double seconds) {
-  if (std::isnan(seconds)) return QStringLiteral("?");
+  if (std::isnan(seconds)) return QStringLiteral("? (from the chamber's value)");
   return QStringLiteral("%1 h %2 min").arg(static_cast<int64_t>(seconds / 3600)).arg(static_cast<int>(std::fmod(seconds, 3600) / 60));
 }
 
@@ -57,12 +60,14 @@ int DryRun(const Profile &profile) {
   double before[kAnalogueChannels];
   std::fill(std::begin(before), std::end(before), std::nan(""));
   double total = 0;
+  bool unknown = false;
   printf("profile %s (%s, sha256 %s): %zu steps, polled every %g s\n", qPrintable(profile.name),
          qPrintable(profile.path), profile.sha256.constData(), profile.steps.size(), profile.pollMs / 1000.0);
   for (size_t k = 0; k < profile.steps.size(); k++) {
     const Step &s = profile.steps[k];
     double seconds = ExpectedSeconds(s, before);
-    total += seconds;
+    unknown = unknown || std::isnan(seconds);
+    total += std::isnan(seconds) ? 0 : seconds;
     printf("%4zu  %-40s  expected %s", k + 1, qPrintable(s.label), qPrintable(Hours(seconds)));
     if (s.maxMs > 0) printf(", at most %s", qPrintable(Hours(s.maxMs / 1000.0)));
     printf("\n");
@@ -72,7 +77,7 @@ int DryRun(const Profile &profile) {
     for (const ChannelValue &t : s.targets) before[t.channel] = t.value;
   }
   printf("expected duration %s%s\n", qPrintable(Hours(total)),
-         std::isnan(total) ? " (a ramp starts from a value the profile does not set: its time is not counted)" : "");
+         unknown ? ", and the ramps that start from the chamber's value, which the profile does not set" : "");
   return kExitOk;
 }
 
