@@ -77,8 +77,11 @@ bool ValidUtf8(std::string_view text) {
     return true;
 }
 
+/* A metric name (colon true) or a label name. */
 bool IsName(std::string_view s, bool colon) {
-    auto letter = [&](char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_' || (colon && c == ':'); };
+    auto letter = [&](char c) {
+        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_' || (colon && c == ':');
+    };
     if (s.empty() || !letter(s[0]))
         return false;
     for (char c : s)
@@ -110,6 +113,11 @@ bool IsValue(std::string_view s) {
             return false;
     }
     return i == s.size();
+}
+
+/* A channel label: the protocol's channel character, a digit, or none. */
+bool IsChannel(const std::string &value) {
+    return value.empty() || (value.size() == 1 && value[0] >= '0' && value[0] <= '9');
 }
 
 /* Reads a page line by line and fails on the first line Prometheus would
@@ -235,7 +243,7 @@ class PageChecker {
         if (bucket && !IsValue(labels.at("le")))
             Fail("a bucket whose le is no float", l);
         auto channel = labels.find("channel");
-        if (channel != labels.end() && !(channel->second.empty() || (channel->second.size() == 1 && channel->second[0] >= '0' && channel->second[0] <= '9')))
+        if (channel != labels.end() && !IsChannel(channel->second))
             Fail("a channel that is no digit", l);
     }
 
