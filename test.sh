@@ -31,5 +31,5 @@ build_and_test build-asan -DQUENTA_SANITIZE=ON -DQUENTA_BENCH=OFF
 echo "== build-fuzz"
 CC=clang CXX=clang++ configure build-fuzz -DQUENTA_FUZZ=ON -DQUENTA_BENCH=OFF
 cmake --build build-fuzz -j "$jobs" --target \
-  fuzz_request fuzz_answer fuzz_values fuzz_frame fuzz_panelfile
+  fuzz_request fuzz_answer fuzz_values fuzz_frame fuzz_panelfile fuzz_metrics
 ctest --test-dir build-fuzz -L fuzz -j "$jobs" --output-on-failure

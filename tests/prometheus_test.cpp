@@ -177,6 +177,8 @@ TEST(PrometheusFiles, ScrapeConfigurationsAndAlertRulesPassPromtool) {
       {"config", "prometheus-federation.yml"},
       {"rules", "quenta-alerts.yml"},
       {"rules", "quenta-alerts.test.yml"},
+      {"rules", "quenta-run-alerts.yml"},
+      {"rules", "quenta-run-alerts.test.yml"},
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.file);
