@@ -150,7 +150,7 @@ def main():
     print("run files in %s written in %.0f s: %.0f MB of CSV" % (work, time.monotonic() - began, size / 1e6))
     print("load average before: %.2f %.2f %.2f" % os.getloadavg())
     for k in range(a.runs):
-        wall, cpu, rss = time_report(os.path.join(a.bin, "quenta-monitor"), work, run)
+        wall, cpu, rss = time_report(os.path.abspath(os.path.join(a.bin, "quenta-monitor")), work, run)
         print("report %d: %.2f s wall, %.2f s processor, %.0f MiB peak resident, %.1f MB/s; HTML %.0f kB"
               % (k + 1, wall, cpu, rss, size / 1e6 / wall, os.path.getsize(os.path.join(work, "bench.html")) / 1e3))
     print("load average after: %.2f %.2f %.2f" % os.getloadavg())
