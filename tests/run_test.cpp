@@ -150,8 +150,8 @@ TEST(RunAtSpeed, GuaranteedSoakServesTheHoldInBandOnly) {
 
 /* The report of a run with a door opened during its hold: its figures
  * (per step minimum, maximum, mean and seconds out of band; the rows'
- * SHA-256) computed again from the CSV file by a script of its own.
- * Address 127.0.88.1. */
+ * SHA-256) computed again from the CSV file by a script of its own, and
+ * its plots drawn by a browser. Address 127.0.88.1. */
 TEST(RunAtSpeed, ReportShowsTheFiguresOfTheCsvFile) {
   RunFiles f;
   ASSERT_TRUE(WriteFile(f.profile(), kHeatAndSoak));
@@ -170,6 +170,16 @@ TEST(RunAtSpeed, ReportShowsTheFiguresOfTheCsvFile) {
   check.start("python3", {QUENTA_SOURCE_DIR "/tests/report_check.py", f.csv(), html});
   ASSERT_TRUE(check.waitForFinished(kWaitMs));
   EXPECT_EQ(check.exitCode(), 0) << check.readAll().toStdString() << check.readAllStandardError().toStdString();
+  QTemporaryDir browserData;  /* every plot drawn by a browser, under the report's own Content-Security-Policy */
+  QProcess browser;
+  browser.start("chromium", {"--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
+                             "--disable-background-networking", "--disable-component-update", "--disable-sync",
+                             "--user-data-dir=" + browserData.path(), "--dump-dom", "file://" + html});
+  ASSERT_TRUE(browser.waitForStarted(kWaitMs)) << "chromium is missing: scripts/install-deps.sh test installs it";
+  ASSERT_TRUE(browser.waitForFinished(kWaitMs));
+  const QByteArray dom = browser.readAllStandardOutput();
+  EXPECT_GT(dom.count("<div class=\"trend\""), 0) << dom.toStdString();
+  EXPECT_EQ(dom.count("<div class=\"uplot"), dom.count("<div class=\"trend\""));
 }
 
 /* The runs that must end before their profile does, each with its exit
