@@ -6,6 +6,7 @@
  */
 #include "report_sections.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "rows.h"
@@ -105,8 +106,16 @@ const ChannelValue *BandOf(const Step &s, int channel) {
   return nullptr;
 }
 
+/* "out_of_band 3 times, no_answer": each alarm once, in the order first raised. */
 QString AlarmsText(const std::vector<QString> &alarms) {
-  return alarms.empty() ? QStringLiteral("none") : QStringList(alarms.begin(), alarms.end()).join(", ");
+  QStringList names;
+  for (const QString &a : alarms)
+    if (!names.contains(a)) names << a;
+  for (QString &name : names) {
+    const auto times = std::count(alarms.begin(), alarms.end(), name);
+    if (times > 1) name += QStringLiteral(" %1 times").arg(times);
+  }
+  return names.isEmpty() ? QStringLiteral("none") : names.join(", ");
 }
 
 /* One step of one chamber: its figures, each channel's, and its plots. */
