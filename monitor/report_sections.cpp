@@ -221,7 +221,7 @@ void AppendIntegrity(const ReportData &d, std::string &out) {
                             "answer; the interval to the next poll counts as the poll was; minimum, maximum and mean are of "
                             "the answered polls. The run has %2 rows; the SHA-256 of their bytes, in file order with their "
                             "line ends:").arg(d.csvName).arg(f.rows), out);
-  out += "</p>\n<table class=\"facts\">\n";
+  out += "</p>\n<table class=\"hashes\">\n";
   Cells(out, {"All chambers", QString::number(f.rows) + " rows", QString::fromLatin1(f.sha256)});
   for (const ChamberFigures &c : f.chambers) Cells(out, {c.chamber, QString::number(c.rows) + " rows", QString::fromLatin1(c.sha256)});
   out += "</table>\n<p>To check it (Python 3; for one chamber's rows, also ask that the second field be its name):</p>\n<pre>";

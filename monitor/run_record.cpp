@@ -157,9 +157,7 @@ void AccountInterval(ChamberState &c, int64_t toMs, const Rules &r) {
 
 /* One poll of the chamber into its figures. */
 void Fold(ChamberState &c, const Sample &s, const Rules &r) {
-  const bool same = c.hasPrev && c.prev.step == s.step;
-  if (same) AccountInterval(c, s.wallMs, r);
-  const bool gap = same && s.wallMs - c.prev.wallMs > r.gapMs;
+  if (c.hasPrev && c.prev.step == s.step) AccountInterval(c, s.wallMs, r);
   c.prev = s;
   c.hasPrev = true;
   if (s.step < 1 || s.step > static_cast<int>(r.profile.steps.size())) return;
@@ -173,6 +171,7 @@ void Fold(ChamberState &c, const Sample &s, const Rules &r) {
     c.lastAnswered = true;
   }
   StepFigures &f = steps.back();
+  const bool gap = f.samples > 0 && s.wallMs - f.endMs > r.gapMs;  /* from the step's own last poll */
   f.endMs = s.wallMs;
   f.samples++;
   if (!s.answered && c.lastAnswered) f.interruptions++;
