@@ -178,6 +178,8 @@ int main(int argc, char *argv[]) {
       return RunRun(invocation.run);
     case Action::WaitStable:
       return RunWaitStable(invocation.wait);
+    case Action::Report:
+      return RunReport(invocation.report);
     case Action::Monitor:
       break;
   }

@@ -356,6 +356,29 @@ bool ReadWaitOptions(const QCommandLineParser &p, WaitStableOptions *o, QString 
   return true;
 }
 
+void AddReportOptions(QCommandLineParser &p) {
+  p.addOptions({
+      {{"h", "help"}, "help"}, {"run", "run", "ID"}, {"journal", "file", "FILE"}, {"profile", "file", "FILE"},
+      {"out", "file", "FILE"},
+  });
+}
+
+bool ReadReportOptions(const QCommandLineParser &p, ReportOptions *o, QString *error) {
+  const QStringList rest = p.positionalArguments();
+  if (rest.size() != 1) {
+    *error = "report needs one CSV file, the run's";
+    return false;
+  }
+  for (const char *name : {"run", "journal", "profile", "out"})
+    if (p.isSet(name) && p.value(name).isEmpty()) *error = QStringLiteral("--%1 needs a value").arg(name);
+  o->csvPath = rest[0];
+  o->runId = p.value("run");
+  o->journalPath = p.isSet("journal") ? p.value("journal") : o->csvPath + ".journal";
+  o->profilePath = p.value("profile");
+  o->outPath = p.isSet("out") ? p.value("out") : o->csvPath + ".report.html";
+  return error->isEmpty();
+}
+
 }  // namespace
 
 QString ChamberEntry::address() const {
@@ -452,12 +475,13 @@ bool ParseChambersText(const QByteArray &text, const QString &fileName, quint16 
 bool ParseArguments(const QStringList &args, Invocation *out, QString *error) {
   const QString form = args.isEmpty() ? QString() : args[0];
   Action action = form == "send" ? Action::Send : form == "run" ? Action::Run
-                  : form == "wait-stable" ? Action::WaitStable : Action::Monitor;
+                  : form == "wait-stable" ? Action::WaitStable : form == "report" ? Action::Report : Action::Monitor;
   QCommandLineParser p;
   p.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
   if (action == Action::Send) AddSendOptions(p);
   else if (action == Action::Run) AddRunOptions(p);
   else if (action == Action::WaitStable) AddWaitOptions(p);
+  else if (action == Action::Report) AddReportOptions(p);
   else AddMonitorOptions(p);
   QStringList withName = QStringList{"quenta-monitor"} + (action == Action::Monitor ? args : args.mid(1));
   if (!p.parse(withName)) {
@@ -478,6 +502,7 @@ bool ParseArguments(const QStringList &args, Invocation *out, QString *error) {
     case Action::Send: return ReadSendOptions(p, &out->send, error);
     case Action::Run: return ReadRunOptions(p, &out->run, error);
     case Action::WaitStable: return ReadWaitOptions(p, &out->wait, error);
+    case Action::Report: return ReadReportOptions(p, &out->report, error);
     default: return ReadMonitorOptions(p, &out->monitor, error);
   }
 }
@@ -488,11 +513,13 @@ const char *UsageText() {
       "       quenta-monitor send [OPTIONS] ADDRESS[:PORT] COMMAND...\n"
       "       quenta-monitor run PROFILE [ADDRESS[:PORT]...] [OPTIONS]\n"
       "       quenta-monitor wait-stable ADDRESS[:PORT] --channel N --band B --window S --timeout S\n"
+      "       quenta-monitor report CSV [--run ID] [--out FILE.html] [OPTIONS]\n"
       "\n"
       "Polls climate test chambers over the Quenta ASCII protocol (TCP port 1080),\n"
       "keeps every value in a CSV file and serves Prometheus metrics; with send,\n"
       "sends commands once and prints their answers; with run, drives chambers\n"
-      "through a test profile; with wait-stable, waits until a channel is stable.\n"
+      "through a test profile; with wait-stable, waits until a channel is stable;\n"
+      "with report, writes the report of a run as one HTML file.\n"
       "\n"
       "Polling:\n"
       "  --chambers FILE        chambers, one a line: ADDRESS[:PORT] [NAME]; # comments\n"
@@ -536,6 +563,14 @@ const char *UsageText() {
       "  --timeout SECONDS      how long to wait for it\n"
       "  --every SECONDS        poll interval (default 1); --port, --answer-gap,\n"
       "                         --time-scale as above\n"
+      "\n"
+      "report (docs/runs.md):\n"
+      "  --run ID               the run (default: the one the journal names)\n"
+      "  --out FILE             the HTML file (default: the CSV file's name with\n"
+      "                         .report.html)\n"
+      "  --journal FILE         the run's journal (default: the CSV file's name with .journal)\n"
+      "  --profile FILE         the run's profile (default: the path the journal names;\n"
+      "                         it must have the SHA-256 the journal has)\n"
       "\n"
       "  -h, --help             show this text;  -V, --version  show the version\n"
       "\n"

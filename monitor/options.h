@@ -3,9 +3,10 @@
  * the checks every chamber address and every command passes before the
  * first connection is made.
  *
- * Two forms: "quenta-monitor [OPTIONS] [ADDRESS...]" polls chambers until
+ * Forms: "quenta-monitor [OPTIONS] [ADDRESS...]" polls chambers until
  * stopped; "quenta-monitor send [OPTIONS] ADDRESS COMMAND..." sends the
- * commands once and prints their answers. Nothing here touches the network.
+ * commands once and prints their answers; run, wait-stable and report
+ * (run_commands.h). Nothing here touches the network.
  */
 #ifndef QUENTA_MONITOR_OPTIONS_H
 #define QUENTA_MONITOR_OPTIONS_H
@@ -109,7 +110,16 @@ struct WaitStableOptions {
   double timeScale = 1;
 };
 
-enum class Action { Monitor, Send, Run, WaitStable, Help, Version };
+/* "quenta-monitor report CSV ...": the report of a run (report.h). */
+struct ReportOptions {
+  QString csvPath;
+  QString runId;                   /* empty: the journal's run */
+  QString journalPath;             /* default: the CSV file's name with .journal */
+  QString profilePath;             /* empty: the path the journal's run record names */
+  QString outPath;                 /* default: the CSV file's name with .report.html */
+};
+
+enum class Action { Monitor, Send, Run, WaitStable, Report, Help, Version };
 
 struct Invocation {
   Action action = Action::Monitor;
@@ -117,10 +127,11 @@ struct Invocation {
   SendOptions send;
   RunOptions run;
   WaitStableOptions wait;
+  ReportOptions report;
 };
 
 /* Parses the arguments after the program's name: the first word chooses
- * the form (send, run, wait-stable; else polling), e.g. {"send",
+ * the form (send, run, wait-stable, report; else polling), e.g. {"send",
  * "192.0.2.7", "A0", "--mode", "json"} or {"--chambers", "lab.txt"}.
  * Returns true with *out filled, or false with a one-line *error (no
  * program name, no newline): every failure is a usage error. Reads the

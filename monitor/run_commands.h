@@ -1,7 +1,8 @@
 /*
- * run_commands.h -- the forms "quenta-monitor run" (run_main.cpp) and
- * "quenta-monitor wait-stable" (wait_stable.cpp). Both need a
- * QCoreApplication; both return the exit code (options.h).
+ * run_commands.h -- the forms "quenta-monitor run" (run_main.cpp),
+ * "quenta-monitor wait-stable" (wait_stable.cpp) and "quenta-monitor
+ * report" (report_main.cpp). Each needs a QCoreApplication and returns the
+ * exit code (options.h).
  */
 #ifndef QUENTA_MONITOR_RUN_COMMANDS_H
 #define QUENTA_MONITOR_RUN_COMMANDS_H
@@ -22,6 +23,11 @@ int RunRun(const RunOptions &o);
  * kExitNotStable (not within the timeout), kExitUnreachable (no answer)
  * or kExitStopped (stopped, or its error channel set). */
 int RunWaitStable(const WaitStableOptions &o);
+
+/* Writes the report of o's run to o.outPath. Returns kExitOk, or
+ * kExitSetup when a file cannot be read or written, the journal is not of
+ * the run, or the profile is not the run's. */
+int RunReport(const ReportOptions &o);
 
 }  // namespace monitor
 

@@ -14,6 +14,13 @@
  * not answered, in a row counting once, and the run being away); alarms
  * raised (from the journal). Over the whole run: the SHA-256 of the bytes
  * of its rows, in file order with their line ends, per chamber and in all.
+ * For the report, each step's trend too: its polls gathered into at most
+ * a plot's width of buckets, each keeping the smallest and largest actual
+ * value and the last set value, so that a plot shows every peak.
+ *
+ * The CSV file is read once, in large blocks, each row split in place
+ * and each result's time parsed once: a 1,000-hour run's gigabyte takes
+ * seconds (docs/performance.md).
  */
 #ifndef QUENTA_MONITOR_RUN_RECORD_H
 #define QUENTA_MONITOR_RUN_RECORD_H
@@ -37,6 +44,23 @@ struct ChannelFigures {
   double mean() const { return count ? sum / static_cast<double>(count) : 0; }
 };
 
+/* One bucket of a trend: the answered polls that fell into it; NaN where
+ * a channel had none. */
+struct TrendBucket {
+  uint32_t polls = 0, answered = 0;
+  bool gapBefore = false;             /* the polls before it stopped for a while (the run away) */
+  double min[kAnalogueChannels], max[kAnalogueChannels], set[kAnalogueChannels];
+};
+
+/* A step's polls over time in buckets of bucketMs from originMs (wall
+ * clock); the bucket doubles whenever the polls would need more than
+ * limit buckets, so that there are never more than limit. */
+struct Trend {
+  int64_t originMs = -1, bucketMs = 1;
+  size_t limit = 0;                   /* 0: no trend kept */
+  std::vector<TrendBucket> buckets;
+};
+
 struct StepFigures {
   int step = 0;                       /* from 1 */
   QString label;
@@ -46,6 +70,7 @@ struct StepFigures {
   int interruptions = 0;
   std::vector<QString> alarms;        /* "out_of_band", ... as raised */
   uint64_t samples = 0;
+  Trend trend;
 };
 
 struct ChamberFigures {
@@ -62,20 +87,19 @@ struct RunFigures {
   uint64_t rows = 0;
   QByteArray sha256;                  /* of all the run's rows */
   double timeScale = 1;
+  int64_t lastRowMs = -1;             /* the time of the last result read */
 };
 
 /* Reads the run runId from the CSV file at csvPath (the run layout) with
- * the profile and the journal's records. Returns true, or false with
+ * the profile and the journal's records; with trendPoints > 0, each
+ * step's trend in at most that many buckets. Returns true, or false with
  * *error when the file cannot be read or is not a run's CSV file. */
 bool ComputeRunFigures(const QString &csvPath, const QString &runId, const Profile &profile,
-                       const std::vector<QJsonObject> &journal, RunFigures *out, QString *error);
+                       const std::vector<QJsonObject> &journal, RunFigures *out, QString *error,
+                       size_t trendPoints = 0);
 
 /* The figures as the JSON of the end summary (docs/runs.md). */
 QJsonObject RunFiguresJson(const RunFigures &figures, const Profile &profile);
-
-/* The fields of one CSV line (RFC 4180, no line end); empty when the line
- * is malformed. */
-std::vector<std::string> SplitCsvLine(const std::string &line);
 
 }  // namespace monitor
 

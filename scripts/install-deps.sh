@@ -4,12 +4,12 @@
 # Usage: scripts/install-deps.sh [build|test]   (default: build)
 set -euo pipefail
 
-packages=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-base-private-dev libxcb1-dev libcivetweb-dev libtomlplusplus-dev
+packages=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-base-private-dev libxcb1-dev libcivetweb-dev libtomlplusplus-dev libssl-dev
           fonts-dejavu-core xvfb xauth)
 if [ "${1:-build}" = test ]; then
   packages+=(libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev xdotool x11-utils libxcb-damage0-dev imagemagick dpkg-dev file binutils
             systemd procps
-            scdoc lintian appstream desktop-file-utils weston qt6-wayland libweston-10-dev prometheus python3)
+            scdoc lintian appstream desktop-file-utils weston qt6-wayland libweston-10-dev prometheus python3 chromium)
 fi
 
 missing=()

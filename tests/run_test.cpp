@@ -3,8 +3,9 @@
  * and real profiles run by the built quenta-monitor against the simulator
  * at speed 600: a door opened during a hold (guaranteed soak), a write the
  * chamber ignores, a profile outside the chamber's limits, kill -9 and
- * resume, the dry run; wait-stable's exit codes. Addresses 127.0.60.1 to
- * 127.0.60.39, port 1080.
+ * resume, the dry run; wait-stable's exit codes; the report's figures
+ * against the CSV file. Addresses 127.0.60.1 to 127.0.60.39 and
+ * 127.0.88.1, port 1080.
  */
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -14,6 +15,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QProcess>
 #include <QTemporaryDir>
 
 #include "monitor_support.h"
@@ -144,6 +146,40 @@ TEST(RunAtSpeed, GuaranteedSoakServesTheHoldInBandOnly) {
   EXPECT_GT(out, 300);
   EXPECT_EQ(f.summary()["chambers"][0]["status"].toString(), "completed");
   EXPECT_TRUE(soak["alarms"].toArray().contains("out_of_band"));
+}
+
+/* The report of a run with a door opened during its hold: its figures
+ * (per step minimum, maximum, mean and seconds out of band; the rows'
+ * SHA-256) computed again from the CSV file by a script of its own, and
+ * its plots drawn by a browser. Address 127.0.88.1. */
+TEST(RunAtSpeed, ReportShowsTheFiguresOfTheCsvFile) {
+  RunFiles f;
+  ASSERT_TRUE(WriteFile(f.profile(), kHeatAndSoak));
+  Child sim, mon;
+  ASSERT_TRUE(sim.startSim("127.0.88.1", {"--speed", "600", "--heat-rate", "2", "--noise", "0.2"}));
+  ASSERT_TRUE(mon.startMonitor(f.args("127.0.88.1")));
+  ASSERT_TRUE(WaitFor([&] { return !f.journal("hold").empty() && f.journal("hold").back()["held"].toDouble() > 600000; }, kWaitMs));
+  ASSERT_TRUE(sim.control("door 1 open"));
+  ASSERT_TRUE(WaitFor([&] { return f.journal("hold").back()["out"].toDouble() > 120000; }, kWaitMs));
+  ASSERT_TRUE(sim.control("door 1 closed"));
+  ASSERT_TRUE(WaitFor([&] { return !mon.running(); }, kWaitMs));
+  const QString html = f.dir.filePath("report.html");
+  RunResult r = RunMonitor({"report", f.csv(), "--out", html});
+  ASSERT_EQ(r.code, 0) << r.err.toStdString();
+  QProcess check;
+  check.start("python3", {QUENTA_SOURCE_DIR "/tests/report_check.py", f.csv(), html});
+  ASSERT_TRUE(check.waitForFinished(kWaitMs));
+  EXPECT_EQ(check.exitCode(), 0) << check.readAll().toStdString() << check.readAllStandardError().toStdString();
+  QTemporaryDir browserData;  /* every plot drawn by a browser, under the report's own Content-Security-Policy */
+  QProcess browser;
+  browser.start("chromium", {"--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
+                             "--disable-background-networking", "--disable-component-update", "--disable-sync",
+                             "--user-data-dir=" + browserData.path(), "--dump-dom", "file://" + html});
+  ASSERT_TRUE(browser.waitForStarted(kWaitMs)) << "chromium is missing: scripts/install-deps.sh test installs it";
+  ASSERT_TRUE(browser.waitForFinished(kWaitMs));
+  const QByteArray dom = browser.readAllStandardOutput();
+  EXPECT_GT(dom.count("<div class=\"trend\""), 0) << dom.toStdString();
+  EXPECT_EQ(dom.count("<div class=\"uplot"), dom.count("<div class=\"trend\""));
 }
 
 /* The runs that must end before their profile does, each with its exit
