@@ -26,7 +26,7 @@ QByteArray Resource(const QString &name) {
 /* What the page inlines, read once: uPlot, and the report's own. */
 struct Inlined {
   QByteArray uplotJs = Resource(":/web/uPlot.iife.min.js"), uplotCss = Resource(":/web/uPlot.min.css");
-  QByteArray reportJs = Resource(":/web/pages/report.js"), reportCss = Resource(":/web/pages/report.css");
+  QByteArray reportJs = Resource(":/web/report.js"), reportCss = Resource(":/web/report.css");
 };
 
 const Inlined &Files() {
