@@ -54,7 +54,10 @@ int Send(mg_connection *conn, const HttpResponse &response, const char *allow = 
   mg_response_header_add(conn, "Content-Type", response.contentType.c_str(), -1);
   if (!response.stream) mg_response_header_add(conn, "Content-Length", length.c_str(), -1);
   mg_response_header_add(conn, "Cache-Control", "no-store", -1);
-  for (const auto &header : kSecurityHeaders) mg_response_header_add(conn, header[0], header[1], -1);
+  for (const auto &header : kSecurityHeaders) {
+    bool own = &header == &kSecurityHeaders[0] && !response.securityPolicy.empty();
+    mg_response_header_add(conn, header[0], own ? response.securityPolicy.c_str() : header[1], -1);
+  }
   if (allow) mg_response_header_add(conn, "Allow", allow, -1);
   mg_response_header_send(conn);
   /* A client that went away or did not read in time is dropped by

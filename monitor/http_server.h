@@ -58,6 +58,10 @@ struct HttpResponse {
   /* Pages on a worker only: when set, the body is not body but what this
    * writes, in parts, after the headers (the connection's end ends it). */
   std::function<void(const HttpWrite &write)> stream;
+  /* A Content-Security-Policy of the page's own in place of the first of
+   * kSecurityHeaders (the report's, which allows its inline blocks by
+   * their hashes); empty: that one. */
+  std::string securityPolicy;
 };
 
 /* Fills response for request, on the server's event loop (or a worker). */

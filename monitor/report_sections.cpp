@@ -146,12 +146,12 @@ void AppendStep(const ReportData &d, const QString &chamber, size_t c, size_t k,
 
 /* A trend's buckets as plot points: a bucket's start in seconds, null
  * values where no poll was answered, and a null point before a gap. */
-QJsonObject TrendJson(const Trend &t, int channel, const ChannelValue *band) {
+QJsonObject TrendJson(const StepTrend &t, int channel, const ChannelValue *band) {
   QJsonArray time, low, high, set;
   auto value = [](double v) { return std::isnan(v) ? QJsonValue() : QJsonValue(v); };
   double last = -1;
   for (size_t k = 0; k < t.buckets.size(); k++) {
-    const TrendBucket &b = t.buckets[k];
+    const StepTrendBucket &b = t.buckets[k];
     if (b.polls == 0) continue;
     const double at = static_cast<double>(t.originMs + static_cast<int64_t>(k) * t.bucketMs) / 1000;
     if (b.gapBefore && last >= 0) {

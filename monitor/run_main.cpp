@@ -22,6 +22,7 @@
 #include "journal.h"
 #include "metrics.h"
 #include "pages.h"
+#include "report.h"
 #include "run.h"
 #include "run_commands.h"
 #include "run_record.h"
@@ -235,6 +236,22 @@ int RunRun(const RunOptions &o) {
   if (o.metrics) {
     pages = std::make_unique<Pages>(poller, PagesSettings{o.csvPath, RowDisorderMs(kRunCommandsMax, o.timeoutMs)});
     pages->setRun(runner, profile, journal);
+    pages->report = [&o, &runner](const std::string &runId, HttpResponse &response) {
+      if (runId != runner.runId().toStdString()) {
+        response.status = 404;
+        response.body = "no such run here\n";
+        return;
+      }
+      QString error;
+      ReportInput input{o.csvPath, runner.runId(), o.journalPath, o.profilePath};
+      if (!WriteReport(input, &response.body, &error)) {
+        response.status = 500;
+        response.body = error.toStdString() + "\n";
+        return;
+      }
+      response.contentType = "text/html; charset=utf-8";
+      response.securityPolicy = ReportContentSecurityPolicy();
+    };
   }
   HttpServer http;
   http.get("/metrics", kMetricsContentType, [&](std::string &out) {

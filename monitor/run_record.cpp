@@ -86,8 +86,8 @@ int64_t AwayWithin(int64_t from, int64_t to, const std::vector<Outage> &outages)
   return away;
 }
 
-TrendBucket EmptyBucket() {
-  TrendBucket b;
+StepTrendBucket EmptyBucket() {
+  StepTrendBucket b;
   std::fill(std::begin(b.min), std::end(b.min), std::nan(""));
   std::fill(std::begin(b.max), std::end(b.max), std::nan(""));
   std::fill(std::begin(b.set), std::end(b.set), std::nan(""));
@@ -95,8 +95,8 @@ TrendBucket EmptyBucket() {
 }
 
 /* Two neighbouring buckets as one (fmin and fmax pass over NaN). */
-TrendBucket Merged(const TrendBucket &a, const TrendBucket &b) {
-  TrendBucket m = a;
+StepTrendBucket Merged(const StepTrendBucket &a, const StepTrendBucket &b) {
+  StepTrendBucket m = a;
   m.polls += b.polls;
   m.answered += b.answered;
   if (!a.polls) m.gapBefore = b.gapBefore;
@@ -109,21 +109,21 @@ TrendBucket Merged(const TrendBucket &a, const TrendBucket &b) {
 }
 
 /* Doubles the trend's bucket, merging its buckets in pairs. */
-void Coarsen(Trend &t) {
+void Coarsen(StepTrend &t) {
   t.bucketMs *= 2;
   for (size_t k = 0; k < t.buckets.size(); k += 2)
     t.buckets[k / 2] = k + 1 < t.buckets.size() ? Merged(t.buckets[k], t.buckets[k + 1]) : t.buckets[k];
   t.buckets.resize((t.buckets.size() + 1) / 2);
 }
 
-void AddToTrend(Trend &t, const Sample &s, bool gap) {
+void AddToTrend(StepTrend &t, const Sample &s, bool gap) {
   if (t.limit == 0) return;
   if (t.originMs < 0) t.originMs = s.wallMs;
   const int64_t at = std::max<int64_t>(0, s.wallMs - t.originMs);
   while (static_cast<uint64_t>(at / t.bucketMs) >= t.limit) Coarsen(t);
   const size_t k = static_cast<size_t>(at / t.bucketMs);
   if (t.buckets.size() <= k) t.buckets.resize(k + 1, EmptyBucket());
-  TrendBucket &b = t.buckets[k];
+  StepTrendBucket &b = t.buckets[k];
   if (b.polls++ == 0) b.gapBefore = gap;
   if (!s.answered) return;
   b.answered++;

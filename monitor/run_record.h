@@ -46,7 +46,7 @@ struct ChannelFigures {
 
 /* One bucket of a trend: the answered polls that fell into it; NaN where
  * a channel had none. */
-struct TrendBucket {
+struct StepTrendBucket {
   uint32_t polls = 0, answered = 0;
   bool gapBefore = false;             /* the polls before it stopped for a while (the run away) */
   double min[kAnalogueChannels], max[kAnalogueChannels], set[kAnalogueChannels];
@@ -55,10 +55,10 @@ struct TrendBucket {
 /* A step's polls over time in buckets of bucketMs from originMs (wall
  * clock); the bucket doubles whenever the polls would need more than
  * limit buckets, so that there are never more than limit. */
-struct Trend {
+struct StepTrend {
   int64_t originMs = -1, bucketMs = 1;
   size_t limit = 0;                   /* 0: no trend kept */
-  std::vector<TrendBucket> buckets;
+  std::vector<StepTrendBucket> buckets;
 };
 
 struct StepFigures {
@@ -70,7 +70,7 @@ struct StepFigures {
   int interruptions = 0;
   std::vector<QString> alarms;        /* "out_of_band", ... as raised */
   uint64_t samples = 0;
-  Trend trend;
+  StepTrend trend;
 };
 
 struct ChamberFigures {
