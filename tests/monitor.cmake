@@ -12,20 +12,23 @@ quenta_test(monitor_test TIMEOUT 60 LABELS monitor
 quenta_test(monitor_e2e_test QT TIMEOUT 300 LABELS monitor
   SOURCES monitor_e2e_test.cpp monitor_support.cpp
   LIBS quenta_monitor_core Qt6::Test)
-# The pages' trends against the simulator (127.0.80.2 and 127.0.80.30).
-quenta_test(pages_test QT TIMEOUT 120 LABELS monitor
-  SOURCES pages_test.cpp monitor_support.cpp
-  LIBS quenta_monitor_core Qt6::Test)
-foreach(t monitor_test monitor_e2e_test pages_test)
+foreach(t monitor_test monitor_e2e_test)
   target_compile_definitions(${t} PRIVATE QUENTA_MONITOR_PATH="$<TARGET_FILE:quenta-monitor>"
                              QUENTA_SIM_PATH="$<TARGET_FILE:quenta-sim>")
   add_dependencies(${t} quenta-monitor quenta-sim)
 endforeach()
 
 # The monitor with a real Prometheus server, promtool and the dashboard of
-# docs/monitoring (127.0.40.40 to 127.0.40.59; Prometheus on port 19090).
-# In the English build only: the German build has nothing to add here.
+# docs/monitoring (127.0.40.40 to 127.0.40.59; Prometheus on port 19090);
+# the pages' trends against the simulator (127.0.80.2 and 127.0.80.30).
+# In the English builds only: the German build has nothing to add here.
 if(englishUI)
+  quenta_test(pages_test QT TIMEOUT 120 LABELS monitor
+    SOURCES pages_test.cpp monitor_support.cpp
+    LIBS quenta_monitor_core Qt6::Test)
+  target_compile_definitions(pages_test PRIVATE QUENTA_MONITOR_PATH="$<TARGET_FILE:quenta-monitor>"
+                             QUENTA_SIM_PATH="$<TARGET_FILE:quenta-sim>")
+  add_dependencies(pages_test quenta-monitor quenta-sim)
   quenta_test(prometheus_test QT TIMEOUT 300 LABELS monitor
     SOURCES prometheus_test.cpp monitor_support.cpp
     LIBS quenta_monitor_core Qt6::Test)

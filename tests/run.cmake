@@ -1,6 +1,7 @@
 # Test runs: profiles, and the built quenta-monitor running them against
 # the built simulator at speed on 127.0.60.1 to 127.0.60.39, port 1080.
-if(QUENTA_PROTOCOL_ONLY)
+# In the English builds only: the German build has nothing to add here.
+if(QUENTA_PROTOCOL_ONLY OR NOT englishUI)
   return()
 endif()
 
