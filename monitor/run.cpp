@@ -417,7 +417,7 @@ void Runner::judge(int i, int64_t now) {
   bool in = c.lastAnswered;
   for (size_t b = 0; b < s.band.size(); b++) {
     int k = s.band[b].channel;
-    in = in && std::fabs(c.actual[k] - c.set[k]) <= s.band[b].value;
+    in = in && AtMost(std::fabs(c.actual[k] - c.set[k]), s.band[b].value);
     if (s.kind == StepKind::WaitStable) {
       if (c.lastAnswered && c.unjudged) c.windows[b].add(now, c.actual[k], c.set[k]);
       else if (!c.lastAnswered) c.windows[b].miss();
@@ -464,7 +464,7 @@ void Runner::rampStep(int i, int64_t now) {
     double band = kArriveBand;
     for (const ChannelValue &b : s.band)
       if (b.channel == t.channel) band = b.value;
-    arrived = arrived && std::fabs(c.actual[t.channel] - t.value) <= band;
+    arrived = arrived && AtMost(std::fabs(c.actual[t.channel] - t.value), band);
     if (s.byChamber) continue;
     double spanMs = s.rampMs > 0 ? s.rampMs : std::fabs(t.value - c.rampFrom[t.channel]) / s.rate * 60000;
     double part = spanMs > 0 ? std::min(1.0, static_cast<double>(now - c.stepStartMs) / spanMs) : 1;

@@ -13,6 +13,7 @@
 #include <memory>
 
 #include "rows.h"
+#include "stability.h"
 
 namespace monitor {
 
@@ -85,7 +86,7 @@ class Collector {
 bool InBand(const Sample &s, const Step &step) {
   if (!s.answered) return false;
   for (const ChannelValue &b : step.band)
-    if (std::fabs(s.actual[b.channel] - s.set[b.channel]) > b.value) return false;
+    if (!AtMost(std::fabs(s.actual[b.channel] - s.set[b.channel]), b.value)) return false;
   return true;
 }
 
