@@ -95,6 +95,7 @@ struct Runner::Chamber {
   bool known[kAnalogueChannels] = {};
   double rampFrom[kAnalogueChannels] = {}, lastWritten[kAnalogueChannels] = {};
   std::vector<StableWindow> windows;
+  bool unjudged = false;                 /* the last sample is not yet in the windows */
   bool expectRunning = false;
   bool resumed = false;                  /* the step is entered again after a restart */
   int64_t resumedStartMs = 0;            /* its start, as the journal has it */
@@ -261,6 +262,7 @@ void Runner::enter(int i, int step) {
   c.retriesLeft = profile_.writeRetries;
   c.rampFailures = 0;
   c.windows.clear();
+  c.unjudged = true;                     /* the last sample opens the step's windows */
   for (const ChannelValue &b : s.band) c.windows.emplace_back(b.value, s.windowMs, s.drift);
   views_[static_cast<size_t>(i)].step = step;
   for (const ChannelValue &t : s.targets) {
@@ -375,6 +377,7 @@ void Runner::sample(int i, const CommandResult &r) {
   account(i, now);
   c.lastSampleMs = now;
   c.lastAnswered = answered;
+  c.unjudged = true;
   if (answered) {
     for (int k = 0; k < kAnalogueChannels; k++) {
       c.actual[k] = r.values->value[2 * k].number;
@@ -414,12 +417,13 @@ void Runner::judge(int i, int64_t now) {
   bool in = c.lastAnswered;
   for (size_t b = 0; b < s.band.size(); b++) {
     int k = s.band[b].channel;
-    in = in && std::fabs(c.actual[k] - c.set[k]) <= s.band[b].value;
+    in = in && AtMost(std::fabs(c.actual[k] - c.set[k]), s.band[b].value);
     if (s.kind == StepKind::WaitStable) {
-      if (c.lastAnswered && c.lastSampleMs == now) c.windows[b].add(now, c.actual[k], c.set[k]);
+      if (c.lastAnswered && c.unjudged) c.windows[b].add(now, c.actual[k], c.set[k]);
       else if (!c.lastAnswered) c.windows[b].miss();
     }
   }
+  c.unjudged = false;
   c.lastInBand = in;
   v.inBand = in || !Banded(s);
   if (!v.inBand && c.outSinceMs < 0) c.outSinceMs = now;
@@ -460,7 +464,7 @@ void Runner::rampStep(int i, int64_t now) {
     double band = kArriveBand;
     for (const ChannelValue &b : s.band)
       if (b.channel == t.channel) band = b.value;
-    arrived = arrived && std::fabs(c.actual[t.channel] - t.value) <= band;
+    arrived = arrived && AtMost(std::fabs(c.actual[t.channel] - t.value), band);
     if (s.byChamber) continue;
     double spanMs = s.rampMs > 0 ? s.rampMs : std::fabs(t.value - c.rampFrom[t.channel]) / s.rate * 60000;
     double part = spanMs > 0 ? std::min(1.0, static_cast<double>(now - c.stepStartMs) / spanMs) : 1;

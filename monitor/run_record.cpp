@@ -17,6 +17,7 @@
 
 #include "csv_scan.h"
 #include "rows.h"
+#include "stability.h"
 
 namespace monitor {
 
@@ -75,7 +76,7 @@ struct ChamberState {
 bool InBand(const Sample &s, const Step &step) {
   if (!s.answered) return false;
   for (const ChannelValue &b : step.band)
-    if (std::fabs(s.actual[b.channel] - s.set[b.channel]) > b.value) return false;
+    if (!AtMost(std::fabs(s.actual[b.channel] - s.set[b.channel]), b.value)) return false;
   return true;
 }
 

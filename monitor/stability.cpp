@@ -10,7 +10,7 @@
 namespace monitor {
 
 void StableWindow::add(int64_t atMs, double actual, double set) {
-  samples_.push_back(Sample{atMs, actual, std::fabs(actual - set) <= band_});
+  samples_.push_back(Sample{atMs, actual, AtMost(std::fabs(actual - set), band_)});
   /* Keep one sample at or before the window's start, so that the samples
    * kept always span the whole window once they can. */
   while (samples_.size() > 2 && samples_[1].atMs <= atMs - windowMs_) samples_.pop_front();
@@ -22,7 +22,7 @@ bool StableWindow::stable() const {
   if (samples_.empty() || samples_.back().atMs - samples_.front().atMs < windowMs_) return false;
   for (const Sample &s : samples_)
     if (!s.inBand) return false;
-  return drift() <= drift_;
+  return AtMost(drift(), drift_);
 }
 
 double StableWindow::drift() const {

@@ -18,6 +18,11 @@
 
 namespace monitor {
 
+/* True when difference, of values as a chamber answers them (in tenths),
+ * is no more than limit as it is in decimal: in binary 40.2 - 39.9 is
+ * 0.30000000000000426, which a plain <= 0.3 would call more. */
+inline bool AtMost(double difference, double limit) { return difference <= limit + 1e-9; }
+
 class StableWindow {
  public:
   /* band: |actual - set| allowed; windowMs: the span judged; drift: the
