@@ -11,7 +11,9 @@
 #include <unistd.h>
 
 #include <QFile>
+#include <QHash>
 #include <QJsonDocument>
+#include <algorithm>
 
 #include "clock.h"
 
@@ -32,18 +34,30 @@ bool ReadAll(int fd, QByteArray *out) {
 }
 
 /* The records of text (whole lines) into *out; false with *error at the
- * first line that is not one. */
+ * first line that is not one. Of a chamber's "hold" records only the last
+ * is kept, in its place in time: a long hold writes one a minute, and
+ * only the last counts when a run goes on. */
 bool Parse(const QByteArray &text, const QString &path, std::vector<QJsonObject> *out, QString *error) {
   out->clear();
-  const QList<QByteArray> lines = text.split('\n');
-  for (qsizetype n = 0; n + 1 < lines.size(); n++) {
-    QJsonDocument doc = QJsonDocument::fromJson(lines[n]);
-    if (!doc.isObject() || !doc.object().contains("e")) {
-      *error = QStringLiteral("%1:%2: not a record of a run journal").arg(path).arg(n + 1);
+  QHash<QString, size_t> lastHold;
+  qsizetype start = 0;
+  for (int n = 1; start < text.size(); n++) {
+    qsizetype end = text.indexOf('\n', start);
+    if (end < 0) break;
+    QJsonObject record = QJsonDocument::fromJson(text.mid(start, end - start)).object();
+    start = end + 1;
+    if (!record.contains("e")) {
+      *error = QStringLiteral("%1:%2: not a record of a run journal").arg(path).arg(n);
       return false;
     }
-    out->push_back(doc.object());
+    if (record["e"] == "hold") {
+      auto it = lastHold.find(record["chamber"].toString());
+      if (it != lastHold.end()) (*out)[it.value()] = QJsonObject();
+      lastHold[record["chamber"].toString()] = out->size();
+    }
+    out->push_back(record);
   }
+  out->erase(std::remove_if(out->begin(), out->end(), [](const QJsonObject &r) { return r.isEmpty(); }), out->end());
   return true;
 }
 

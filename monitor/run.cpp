@@ -24,6 +24,7 @@ constexpr double kValueTolerance = 0.05;
 constexpr double kRateTolerance = 0.005;
 constexpr double kStepWriteMin = 0.1;   /* a stepped ramp writes when its set value moved this much */
 constexpr int kNoAnswerPolls = 3;
+constexpr int64_t kHoldJournalMs = 60000;  /* run time between two journal records of a hold */
 
 const char *const kAlarmNames[kAlarmKinds] = {"out_of_band", "no_answer", "stopped", "error", "write", "set_changed"};
 const char *const kStatusNames[] = {"checking", "running", "completed", "stopped", "kept", "refused"};
@@ -100,6 +101,8 @@ struct Runner::Chamber {
   bool resumed = false;                  /* the step is entered again after a restart */
   int64_t resumedStartMs = 0;            /* its start, as the journal has it */
   int rampFailures = 0;                  /* stepped set values in a row that did not take */
+  int64_t journaledHoldMs = INT64_MIN / 2;  /* when the hold served was last journaled */
+  bool journaledInBand = false;
 };
 
 Runner::Runner(const Profile &profile, Poller &poller, Journal &journal, const RunSettings &settings)
@@ -262,6 +265,7 @@ void Runner::enter(int i, int step) {
   c.retriesLeft = profile_.writeRetries;
   c.rampFailures = 0;
   c.windows.clear();
+  c.journaledHoldMs = INT64_MIN / 2;
   c.unjudged = true;                     /* the last sample opens the step's windows */
   for (const ChannelValue &b : s.band) c.windows.emplace_back(b.value, s.windowMs, s.drift);
   views_[static_cast<size_t>(i)].step = step;
@@ -435,10 +439,18 @@ void Runner::judge(int i, int64_t now) {
     changed = changed || (c.lastAnswered && s.kind != StepKind::Ramp && std::fabs(c.set[t.channel] - t.value) > kValueTolerance);
   alarm(i, kAlarmSetChanged, changed, "the chamber's set value is not the profile's");
   if (s.kind == StepKind::Hold) {
-    journal_.append({{"e", "hold"}, {"chamber", who}, {"step", c.step}, {"held", static_cast<double>(c.heldMs)},
-                     {"out", static_cast<double>(c.outMs)}, {"t", static_cast<double>(now)}});
+    bool done = c.heldMs >= s.holdMs;
+    /* The hold served, journaled when the band is left or entered, at its
+     * end, and once a minute between: a run that goes on after a crash
+     * loses at most that minute of it, counted out of band. */
+    if (done || in != c.journaledInBand || now - c.journaledHoldMs >= kHoldJournalMs) {
+      journal_.append({{"e", "hold"}, {"chamber", who}, {"step", c.step}, {"held", static_cast<double>(c.heldMs)},
+                       {"out", static_cast<double>(c.outMs)}, {"t", static_cast<double>(now)}});
+      c.journaledHoldMs = now;
+      c.journaledInBand = in;
+    }
     v.stepLeftMs = std::max<int64_t>(0, s.holdMs - c.heldMs);
-    if (c.heldMs >= s.holdMs) return enter(i, c.step + 1);
+    if (done) return enter(i, c.step + 1);
   } else if (s.kind == StepKind::Ramp) {
     rampStep(i, now);
   } else if (s.kind == StepKind::WaitStable) {

@@ -169,12 +169,19 @@ QString WriteSummary(const RunOptions &o, const Profile &profile, const Runner &
   if (!Journal::read(journal.path(), &records, &error) ||
       !ComputeRunFigures(o.csvPath, runner.runId(), profile, records, &figures, &error))
     return error;
+  records.clear();
+  records.shrink_to_fit();
+  /* One chamber at a time: a room of them makes a summary of many MB. */
   QFile file(o.summaryPath + ".part");
-  QByteArray text = QJsonDocument(RunFiguresJson(figures, profile)).toJson(QJsonDocument::Indented);
-  if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size() || !file.flush() ||
-      fdatasync(file.handle()) != 0) {
-    return o.summaryPath + ": cannot write the summary: " + file.errorString();
+  QByteArray head = QJsonDocument(RunFiguresJson(figures, profile, false)).toJson(QJsonDocument::Compact);
+  head.chop(1);
+  bool ok = file.open(QIODevice::WriteOnly) && file.write(head + ",\"chambers\":[\n") > 0;
+  for (size_t i = 0; ok && i < figures.chambers.size(); i++) {
+    QByteArray one = QJsonDocument(ChamberFiguresJson(figures.chambers[i])).toJson(QJsonDocument::Compact);
+    ok = file.write(one + (i + 1 < figures.chambers.size() ? ",\n" : "\n")) == one.size() + (i + 1 < figures.chambers.size() ? 2 : 1);
   }
+  if (!ok || file.write("]}\n") != 3 || !file.flush() || fdatasync(file.handle()) != 0)
+    return o.summaryPath + ": cannot write the summary: " + file.errorString();
   file.close();
   if (!QFile::remove(o.summaryPath) && QFile::exists(o.summaryPath)) return o.summaryPath + ": cannot replace it";
   return QFile::rename(o.summaryPath + ".part", o.summaryPath) ? QString() : o.summaryPath + ": cannot write it";

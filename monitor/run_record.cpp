@@ -399,32 +399,37 @@ bool ComputeRunFigures(const QString &csvPath, const QString &runId, const Profi
   return true;
 }
 
-QJsonObject RunFiguresJson(const RunFigures &figures, const Profile &profile) {
-  QJsonArray chambers;
-  for (const ChamberFigures &c : figures.chambers) {
-    QJsonArray steps;
-    for (const StepFigures &s : c.steps) {
-      QJsonObject channels;
-      for (int k = 0; k < kAnalogueChannels; k++) {
-        if (s.channel[k].count == 0) continue;
-        channels[QString::number(k)] = QJsonObject{{"min", s.channel[k].min}, {"max", s.channel[k].max},
-                                                   {"mean", s.channel[k].mean()}, {"samples", static_cast<double>(s.channel[k].count)}};
-      }
-      QJsonArray alarms;
-      for (const QString &a : s.alarms) alarms.append(a);
-      steps.append(QJsonObject{
-          {"step", s.step}, {"name", s.label},
-          {"start", QDateTime::fromMSecsSinceEpoch(s.startMs, QTimeZone::utc()).toString(Qt::ISODateWithMs)},
-          {"end", QDateTime::fromMSecsSinceEpoch(s.endMs, QTimeZone::utc()).toString(Qt::ISODateWithMs)},
-          {"channels", channels}, {"seconds_out_of_band", std::round(s.outOfBandSeconds * 1000) / 1000},
-          {"interruptions", s.interruptions}, {"alarms", alarms}});
+QJsonObject ChamberFiguresJson(const ChamberFigures &c) {
+  QJsonArray steps;
+  for (const StepFigures &s : c.steps) {
+    QJsonObject channels;
+    for (int k = 0; k < kAnalogueChannels; k++) {
+      if (s.channel[k].count == 0) continue;
+      channels[QString::number(k)] = QJsonObject{{"min", s.channel[k].min}, {"max", s.channel[k].max},
+                                                 {"mean", s.channel[k].mean()}, {"samples", static_cast<double>(s.channel[k].count)}};
     }
-    chambers.append(QJsonObject{{"chamber", c.chamber}, {"status", c.status}, {"steps", steps},
-                                {"rows", static_cast<double>(c.rows)}, {"rows_sha256", QString::fromLatin1(c.sha256)}});
+    QJsonArray alarms;
+    for (const QString &a : s.alarms) alarms.append(a);
+    steps.append(QJsonObject{
+        {"step", s.step}, {"name", s.label},
+        {"start", QDateTime::fromMSecsSinceEpoch(s.startMs, QTimeZone::utc()).toString(Qt::ISODateWithMs)},
+        {"end", QDateTime::fromMSecsSinceEpoch(s.endMs, QTimeZone::utc()).toString(Qt::ISODateWithMs)},
+        {"channels", channels}, {"seconds_out_of_band", std::round(s.outOfBandSeconds * 1000) / 1000},
+        {"interruptions", s.interruptions}, {"alarms", alarms}});
   }
-  return QJsonObject{{"run", figures.runId}, {"profile", profile.path}, {"profile_name", profile.name},
-                     {"profile_sha256", QString::fromLatin1(profile.sha256)}, {"rows", static_cast<double>(figures.rows)},
-                     {"rows_sha256", QString::fromLatin1(figures.sha256)}, {"chambers", chambers}};
+  return QJsonObject{{"chamber", c.chamber}, {"status", c.status}, {"steps", steps},
+                     {"rows", static_cast<double>(c.rows)}, {"rows_sha256", QString::fromLatin1(c.sha256)}};
+}
+
+QJsonObject RunFiguresJson(const RunFigures &figures, const Profile &profile, bool withChambers) {
+  QJsonObject run{{"run", figures.runId}, {"profile", profile.path}, {"profile_name", profile.name},
+                  {"profile_sha256", QString::fromLatin1(profile.sha256)}, {"rows", static_cast<double>(figures.rows)},
+                  {"rows_sha256", QString::fromLatin1(figures.sha256)}};
+  if (!withChambers) return run;
+  QJsonArray chambers;
+  for (const ChamberFigures &c : figures.chambers) chambers.append(ChamberFiguresJson(c));
+  run["chambers"] = chambers;
+  return run;
 }
 
 }  // namespace monitor

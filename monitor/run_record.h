@@ -98,8 +98,11 @@ bool ComputeRunFigures(const QString &csvPath, const QString &runId, const Profi
                        const std::vector<QJsonObject> &journal, RunFigures *out, QString *error,
                        size_t trendPoints = 0);
 
-/* The figures as the JSON of the end summary (docs/runs.md). */
-QJsonObject RunFiguresJson(const RunFigures &figures, const Profile &profile);
+/* The figures as the JSON of the end summary (docs/runs.md); without the
+ * chambers when withChambers is false, for writing them one at a time
+ * (ChamberFiguresJson) where there are many. */
+QJsonObject RunFiguresJson(const RunFigures &figures, const Profile &profile, bool withChambers = true);
+QJsonObject ChamberFiguresJson(const ChamberFigures &chamber);
 
 }  // namespace monitor
 
