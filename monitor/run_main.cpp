@@ -260,15 +260,15 @@ int RunRun(const RunOptions &o) {
       response.securityPolicy = ReportContentSecurityPolicy();
     };
   }
-  HttpServer http;
-  http.get("/metrics", kMetricsContentType, [&](std::string &out) {
+  auto http = std::make_unique<HttpServer>();
+  http->get("/metrics", kMetricsContentType, [&](std::string &out) {
     stats.startDelay = poller.startDelay();
     stats.csv = csv.counts();
     RenderMetrics(poller.stats(), stats, NowNs(), out);
     RenderRun(runner, profile, poller, out);
   });
-  if (pages) pages->serve(http);
-  if (o.metrics && !http.listen(o.metricsAddress, o.metricsPort, &error)) {
+  if (pages) pages->serve(*http);
+  if (o.metrics && !http->listen(o.metricsAddress, o.metricsPort, &error)) {
     fprintf(stderr, "quenta-monitor: %s\n", qPrintable(error));
     return kExitSetup;
   }
@@ -314,6 +314,10 @@ int RunRun(const RunOptions &o) {
   csv.close();
   journal.flush();
   console.finish();
+  /* The pages' history goes before the summary is made, which would
+   * otherwise need memory beside it. */
+  http.reset();
+  pages.reset();
   if (!runner.refusal().isEmpty()) {
     for (const QString &line : runner.refusal().trimmed().split('\n')) fprintf(stderr, "quenta-monitor: refused: %s\n", qPrintable(line));
     return kExitRefused;
