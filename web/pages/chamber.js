@@ -15,7 +15,7 @@
   const view = {
     name: "", span: 3600e3, live: true, from: 0, to: 0, clockOffset: 0,
     plots: new Map(),  // channel -> {el, plot, summary}
-    seq: 0, controller: null, liveTimer: null, loadTimer: null, given: false, draws: 0,
+    series: null, seq: 0, controller: null, liveTimer: null, loadTimer: null, given: false, draws: 0,
   };
   const $ = (id) => document.getElementById(id);
   const when = new Intl.DateTimeFormat(undefined, {day: "numeric", month: "short", hour: "2-digit", minute: "2-digit", second: "2-digit"});
@@ -64,7 +64,7 @@
   function selected(u) {
     const sel = u.select;
     if (sel.width < 3) return;
-    const from = u.posToVal(sel.left, "x") * 1000, to = u.posToVal(sel.left + sel.width, "x") * 1000;
+    const from = u.posToVal(sel.left, "x"), to = u.posToVal(sel.left + sel.width, "x");
     u.setSelect({left: 0, top: 0, width: 0, height: 0}, false);
     moveTo(from, to, 0);
   }
@@ -76,14 +76,14 @@
     pan(Math.sign(sideways ? e.deltaX : e.deltaY) * 0.1);
   }
 
-  /* Every plot to the window, with the data it has: zoom and pan at once. */
+  /* Every plot to the window, from the series there is: zoom and pan at
+   * once, finer data once it comes. */
   function rescale() {
-    const t0 = performance.now();
-    for (const p of view.plots.values()) {
-      p.plot.batch(() => p.plot.setScale("x", {min: view.from / 1000, max: view.to / 1000}));
-    }
-    if (view.plots.size) document.body.dataset.redrawMs = (performance.now() - t0).toFixed(2);
     writeWindow();
+    if (!view.series) return;
+    const t0 = performance.now();
+    drawWindow(view.series);
+    document.body.dataset.redrawMs = (performance.now() - t0).toFixed(2);
   }
 
   /* ---- the window in the address, and from it ---- */
@@ -165,7 +165,7 @@
     view.plots.clear();
     const box = $("plots");
     box.textContent = "";
-    const page = {xRange: () => [view.from / 1000, view.to / 1000], selected: selected};
+    const page = {xRange: () => [view.from, view.to], selected: selected};
     for (const c of channels) {
       const el = box.appendChild(document.createElement("section"));
       el.className = "plot";
@@ -178,12 +178,15 @@
   }
 
   function draw(series) {
-    const channels = Object.keys(series.channels || {}).sort((a, b) => a - b);
-    ensurePlots(channels);
+    view.series = series;
+    ensurePlots(Object.keys(series.channels || {}).sort((a, b) => a - b));
+    drawWindow(series);
+  }
+
+  function drawWindow(series) {
     let prepareMs = 0, drawMs = 0;
-    for (const c of channels) {
-      const p = view.plots.get(c);
-      const shown = QuentaTrend.show(p.plot, series, c);
+    for (const [c, p] of view.plots) {
+      const shown = QuentaTrend.show(p.plot, series, c, view.from, view.to);
       p.summary = shown.summary;
       prepareMs += shown.prepareMs;
       drawMs += shown.drawMs;
@@ -200,19 +203,20 @@
 
   function expose(series, prepareMs, drawMs) {
     const body = document.body.dataset;
-    let points = 0;
+    let points = 0, plotted = 0;
     for (const p of view.plots.values()) {
       points += p.summary.points;
+      plotted += p.summary.plotted;
       exposePlot(p.el.dataset, p.summary);
     }
     Object.assign(body, {
       state: "shown", from: String(view.from), to: String(view.to), buckets: String(series.t.length),
-      points: String(points), source: series.source || "", draws: String(view.draws),
+      points: String(points), plotted: String(plotted), source: series.source || "", draws: String(view.draws),
       outages: String((series.outages || []).filter((o) => inWindow(o[0], o[1])).length),
       alarms: String((series.alarms || []).length), steps: String((series.steps || []).length),
       drawMs: drawMs.toFixed(2), prepareMs: prepareMs.toFixed(2),
     });
-    writeStatus(series, points, prepareMs, drawMs);
+    writeStatus(series, points, plotted, prepareMs, drawMs);
     const csv = $("csv");
     csv.hidden = !series.csv;
     if (series.csv) csv.href = series.csv;
@@ -226,12 +230,11 @@
     });
   }
 
-  function writeStatus(series, points, prepareMs, drawMs) {
+  function writeStatus(series, points, plotted, prepareMs, drawMs) {
     const bucket = series.bucket_ms >= 1000 ? (series.bucket_ms / 1000).toFixed(1) + " s" : series.bucket_ms + " ms";
-    $("status").textContent = points.toLocaleString() + " values in " + series.t.length.toLocaleString() +
-      " points of " + bucket + (series.source ? " from " + series.source : "") + "; drawn in " +
-      drawMs.toFixed(1) + " ms (prepared in " + prepareMs.toFixed(1) + " ms)" +
-      (document.body.dataset.redrawMs ? "; last zoom or pan " + document.body.dataset.redrawMs + " ms" : "");
+    $("status").textContent = points.toLocaleString() + " values (buckets of " + bucket +
+      (series.source ? ", from " + series.source : "") + ") drawn as " + plotted.toLocaleString() +
+      " points in " + (prepareMs + drawMs).toFixed(1) + " ms (" + drawMs.toFixed(1) + " ms in uPlot)";
   }
 
   function writeWindow() {

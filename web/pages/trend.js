@@ -30,25 +30,67 @@ window.QuentaTrend = (function () {
     return (series.outages || []).map((o) => o[0]).sort((a, b) => a - b);
   }
 
-  /* uPlot's columns for channel: x (s), smallest and largest actual, set,
-   * the step's band below and above the set value. */
-  function columns(series, channel) {
-    const ch = series.channels[channel], t = series.t;
-    const cols = [[], [], [], [], [], []];
-    const bands = stepBands(series.steps, channel), gaps = breaks(series);
-    let b = 0, g = 0;
-    for (let i = 0; i < t.length; i++) {
-      for (; g < gaps.length && gaps[g] <= t[i]; g++) pushRow(cols, gaps[g], null, null, null, null);
-      while (b < bands.length && bands[b][1] <= t[i]) b++;
-      const set = ch.set[i];
-      const width = b < bands.length && bands[b][0] <= t[i] && set != null ? bands[b][2] : null;
-      pushRow(cols, t[i], ch.min[i], ch.max[i], set, width);
+  /* The first index of sorted t at or after v. */
+  function lowerBound(t, v) {
+    let lo = 0, hi = t.length;
+    while (lo < hi) {
+      const mid = (lo + hi) >> 1;
+      if (t[mid] < v) lo = mid + 1; else hi = mid;
     }
-    return cols;
+    return lo;
+  }
+
+  /* uPlot's columns for channel over [from, to] on width pixels: x (ms),
+   * smallest and largest actual, set, the step's band below and above the
+   * set value. Where the window holds more buckets than pixels, those of
+   * one pixel's time are merged as the monitor merges polls (smallest,
+   * largest, last set), so that every peak is still drawn and uPlot draws
+   * a point per pixel, however many there were. Also sums up what it drew. */
+  function columns(series, channel, from, to, width) {
+    const ch = series.channels[channel], t = series.t;
+    const i0 = lowerBound(t, from), i1 = lowerBound(t, to + 1);
+    const acc = {cols: [[], [], [], [], [], []], bands: stepBands(series.steps, channel), b: 0,
+                 row: null, slot: i1 - i0 > 2 * width ? (to - from) / width : 0, from: from};
+    const gaps = breaks(series).filter((g) => g >= from && g <= to);
+    const sum = {points: 0, last: -1, bandPoints: 0};
+    let g = 0;
+    for (let i = i0; i < i1; i++) {
+      for (; g < gaps.length && gaps[g] <= t[i]; g++) {
+        flush(acc);
+        pushRow(acc.cols, gaps[g], null, null, null, null);
+      }
+      add(acc, t[i], ch.min[i], ch.max[i], ch.set[i]);
+      if (ch.max[i] != null) { sum.points++; sum.last = i; }
+      if (ch.set[i] != null) sum.points++;
+    }
+    flush(acc);
+    return {cols: acc.cols, summary: summary(sum, ch, t, acc.cols)};
+  }
+
+  /* One bucket into the row being merged, or a row of its own. */
+  function add(acc, t, min, max, set) {
+    const r = acc.row, key = acc.slot ? Math.floor((t - acc.from) / acc.slot) : t;
+    if (r && r.key === key) {
+      if (min != null && (r.min == null || min < r.min)) r.min = min;
+      if (max != null && (r.max == null || max > r.max)) r.max = max;
+      if (set != null) r.set = set;
+      return;
+    }
+    flush(acc);
+    acc.row = {key: key, t: t, min: min, max: max, set: set};
+  }
+
+  function flush(acc) {
+    const r = acc.row, bands = acc.bands;
+    if (!r) return;
+    acc.row = null;
+    while (acc.b < bands.length && bands[acc.b][1] <= r.t) acc.b++;
+    const band = acc.b < bands.length && bands[acc.b][0] <= r.t && r.set != null ? bands[acc.b][2] : null;
+    pushRow(acc.cols, r.t, r.min, r.max, r.set, band);
   }
 
   function pushRow(cols, t, min, max, set, width) {
-    cols[0].push(t / 1000);
+    cols[0].push(t);
     cols[1].push(min);
     cols[2].push(max);
     cols[3].push(set);
@@ -56,19 +98,18 @@ window.QuentaTrend = (function () {
     cols[5].push(width === null ? null : set + width);
   }
 
-  /* What a test can check without reading pixels: the values drawn. */
-  function summary(cols) {
-    const s = {points: 0, last: -1, bandPoints: 0};
-    for (let i = 0; i < cols[0].length; i++) {
-      if (cols[2][i] != null) { s.points++; s.last = i; }
-      if (cols[3][i] != null) s.points++;
-      if (cols[5][i] != null) s.bandPoints++;
-    }
-    const i = s.last;
-    if (i >= 0) {
-      Object.assign(s, {lastT: cols[0][i] * 1000, lastMin: cols[1][i], lastMax: cols[2][i], lastSet: cols[3][i]});
+  /* What a test can check without reading pixels: the values in the
+   * window, the last bucket's, the band drawn at the end. */
+  function summary(sum, ch, t, cols) {
+    const s = {points: sum.points, plotted: cols[0].length, bandPoints: 0, band: null};
+    for (let i = 0; i < cols[5].length; i++) if (cols[5][i] != null) s.bandPoints++;
+    for (let i = cols[0].length - 1; i >= 0; i--) {
+      if (cols[2][i] == null) continue;
       s.band = cols[5][i] == null ? null : cols[5][i] - cols[3][i];
+      break;
     }
+    const i = sum.last;
+    if (i >= 0) Object.assign(s, {lastT: t[i], lastMin: ch.min[i], lastMax: ch.max[i], lastSet: ch.set[i]});
     return s;
   }
 
@@ -82,7 +123,7 @@ window.QuentaTrend = (function () {
 
   function options(channel, width, page) {
     return {
-      width: width, height: 200,
+      width: width, height: 200, ms: 1,
       cursor: {sync: {key: "chamber"}, drag: {x: true, y: false, setScale: false}},
       scales: {x: {time: true, range: page.xRange}},
       series: [{},
@@ -108,7 +149,7 @@ window.QuentaTrend = (function () {
   }
 
   function xPos(u, ms) {
-    return u.valToPos(ms / 1000, "x", true);
+    return u.valToPos(ms, "x", true);
   }
 
   function drawOutages(u) {
@@ -159,16 +200,18 @@ window.QuentaTrend = (function () {
     return new uPlot(options(channel, width, page), [[], [], [], [], [], []], el);
   }
 
-  /* Draws channel of series on plot; returns the summary of what it drew
-   * and the milliseconds spent preparing the columns and in uPlot. */
-  function show(plot, series, channel) {
+  /* Draws channel of series on plot over [from, to]; returns the summary
+   * of what it drew and the milliseconds spent making the columns and in
+   * uPlot's setData (which draws: batch() makes it draw at once). */
+  function show(plot, series, channel, from, to) {
     const t0 = performance.now();
-    const cols = columns(series, channel);
+    const width = Math.max(50, Math.round(plot.bbox.width / (devicePixelRatio || 1)));
+    const made = columns(series, channel, from, to, width);
     marks.set(plot, {outages: series.outages || [], alarms: series.alarms || [], steps: series.steps || []});
     const t1 = performance.now();
-    plot.batch(() => plot.setData(cols));
+    plot.batch(() => plot.setData(made.cols));
     const t2 = performance.now();
-    return {summary: summary(cols), prepareMs: t1 - t0, drawMs: t2 - t1};
+    return {summary: made.summary, prepareMs: t1 - t0, drawMs: t2 - t1};
   }
 
   return {create: create, show: show, units: UNITS};
