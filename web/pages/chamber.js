@@ -122,6 +122,7 @@
     view.controller = new AbortController();
     if (view.live) goLive(view.span);
     const q = new URLSearchParams({chamber: view.name, from: view.from, to: view.to, points: pointsWanted()});
+    document.body.dataset.pointsAsked = q.get("points");
     document.body.dataset.state = "loading";
     try {
       const response = await fetch("/api/v1/series?" + q, {cache: "no-store", signal: view.controller.signal});
@@ -212,6 +213,7 @@
     Object.assign(body, {
       state: "shown", from: String(view.from), to: String(view.to), buckets: String(series.t.length),
       points: String(points), plotted: String(plotted), source: series.source || "", draws: String(view.draws),
+      bucketMs: String(series.bucket_ms),
       outages: String((series.outages || []).filter((o) => inWindow(o[0], o[1])).length),
       alarms: String((series.alarms || []).length), steps: String((series.steps || []).length),
       drawMs: drawMs.toFixed(2), prepareMs: prepareMs.toFixed(2),
