@@ -95,6 +95,7 @@
       if (col.key === "name") {
         holder = td.appendChild(document.createElement("a"));
         holder.href = "/chamber?name=" + encodeURIComponent(c.name);
+        holder.title = c.name;  // in full, where the column cuts it
       }
       row.nodes.push(holder.appendChild(document.createTextNode("")));
       row.texts.push(null);
