@@ -9,6 +9,7 @@
 #include <civetweb.h>
 
 #include <QCoreApplication>
+#include <algorithm>
 #include <cassert>
 #include <chrono>
 #include <condition_variable>
@@ -29,7 +30,7 @@ const char *const kMaxRequestBytes = "8192";  /* request line and headers */
 
 struct Route {
   std::string path;
-  bool prefix;
+  int route;  /* HttpRoute flags */
   HttpHandler handler;
 };
 
@@ -44,20 +45,49 @@ struct Job {
   bool abandoned = false;  /* the worker stopped waiting */
 };
 
-/* Sends response on conn with its content type and length. Returns its
- * status, which civetweb logs. */
+/* Sends response on conn with its content type and length (none for a
+ * streamed one: the connection's end ends it). Returns its status, which
+ * civetweb logs. */
 int Send(mg_connection *conn, const HttpResponse &response, const char *allow = nullptr) {
   std::string length = std::to_string(response.body.size());
   mg_response_header_start(conn, response.status);
   mg_response_header_add(conn, "Content-Type", response.contentType.c_str(), -1);
-  mg_response_header_add(conn, "Content-Length", length.c_str(), -1);
+  if (!response.stream) mg_response_header_add(conn, "Content-Length", length.c_str(), -1);
   mg_response_header_add(conn, "Cache-Control", "no-store", -1);
+  for (const auto &header : kSecurityHeaders) mg_response_header_add(conn, header[0], header[1], -1);
   if (allow) mg_response_header_add(conn, "Allow", allow, -1);
   mg_response_header_send(conn);
   /* A client that went away or did not read in time is dropped by
    * civetweb; there is nothing else to do for it. */
-  mg_write(conn, response.body.data(), response.body.size());
+  if (response.stream)
+    response.stream([conn](const char *bytes, size_t n) { return n == 0 || mg_write(conn, bytes, n) > 0; });
+  else
+    mg_write(conn, response.body.data(), response.body.size());
   return response.status;
+}
+
+/* The value of hexadecimal digit c, -1 when it is none. */
+int HexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+/* text[begin, end) percent-decoded, '+' as a space; a '%' not followed by
+ * two hexadecimal digits stays as it is. */
+std::string Decode(const std::string &text, size_t begin, size_t end) {
+  std::string out;
+  for (size_t i = begin; i < end; i++) {
+    int high = i + 2 < end ? HexValue(text[i + 1]) : -1, low = i + 2 < end ? HexValue(text[i + 2]) : -1;
+    if (text[i] == '%' && high >= 0 && low >= 0) {
+      out += static_cast<char>(high * 16 + low);
+      i += 2;
+    } else {
+      out += text[i] == '+' ? ' ' : text[i];
+    }
+  }
+  return out;
 }
 
 /* Sends a short text answer of status on conn; returns status. */
@@ -69,6 +99,34 @@ int SendText(mg_connection *conn, int status, const char *text, const char *allo
 }
 
 }  // namespace
+
+std::map<std::string, std::string> ParseQuery(const std::string &query) {
+  std::map<std::string, std::string> out;
+  size_t begin = 0;
+  while (begin <= query.size()) {
+    size_t end = std::min(query.find('&', begin), query.size());
+    size_t equals = std::min(query.find('=', begin), end);
+    if (end > begin)
+      out.emplace(Decode(query, begin, equals), equals < end ? Decode(query, equals + 1, end) : std::string());
+    begin = end + 1;
+  }
+  return out;
+}
+
+void AppendQueryValue(const std::string &text, std::string &out) {
+  static const char kHex[] = "0123456789ABCDEF";
+  for (char c : text) {
+    unsigned char u = static_cast<unsigned char>(c);
+    bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+    if (plain || c == '-' || c == '.' || c == '_' || c == '~') {
+      out += c;
+    } else {
+      out += '%';
+      out += kHex[u >> 4];
+      out += kHex[u & 15];
+    }
+  }
+}
 
 class HttpServerPrivate {
  public:
@@ -107,8 +165,9 @@ static int KeepStartMessage(const mg_connection *conn, const char *message) {
 const Route *HttpServerPrivate::find(const char *path) const {
   const Route *best = nullptr;
   for (const Route &r : routes) {
-    if (!r.prefix && r.path == path) return &r;
-    if (r.prefix && strncmp(path, r.path.c_str(), r.path.size()) == 0 &&
+    const bool prefix = (r.route & kPathPrefix) != 0;
+    if (!prefix && r.path == path) return &r;
+    if (prefix && strncmp(path, r.path.c_str(), r.path.size()) == 0 &&
         (!best || r.path.size() > best->path.size()))
       best = &r;
   }
@@ -126,6 +185,10 @@ int HttpServerPrivate::serve(mg_connection *conn) {
   job->request.path = info->local_uri;
   if (info->query_string) job->request.query = info->query_string;
   job->handler = &route->handler;
+  if (route->route & kOnWorker) {
+    route->handler(job->request, job->response);
+    return Send(conn, job->response);
+  }
   if (!runOnLoop(job)) return SendText(conn, 503, "the monitor is busy or stopping\n");
   return Send(conn, job->response);
 }
@@ -205,9 +268,9 @@ HttpServer::~HttpServer() {
   mg_exit_library();
 }
 
-void HttpServer::get(const std::string &path, HttpHandler handler, bool prefix) {
+void HttpServer::get(const std::string &path, HttpHandler handler, int route) {
   assert(!d_->context && "pages are registered before listen()");
-  d_->routes.push_back(Route{path, prefix, std::move(handler)});
+  d_->routes.push_back(Route{path, route, std::move(handler)});
 }
 
 void HttpServer::get(const std::string &path, const char *contentType,

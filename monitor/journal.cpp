@@ -98,14 +98,17 @@ bool Journal::append(QJsonObject record) {
   ssize_t n;
   do n = ::write(fd_, line.constData(), static_cast<size_t>(line.size()));
   while (n < 0 && errno == EINTR);
-  std::lock_guard<std::mutex> lock(mutex_);
-  if (n != line.size()) {
-    if (n > 0 && ftruncate(fd_, lseek(fd_, 0, SEEK_END) - n) != 0) failed_ = true;
-    error_ = path_ + ": cannot append to the run journal: " + QString::fromLocal8Bit(strerror(n < 0 ? errno : ENOSPC));
-    return false;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (n != line.size()) {
+      if (n > 0 && ftruncate(fd_, lseek(fd_, 0, SEEK_END) - n) != 0) failed_ = true;
+      error_ = path_ + ": cannot append to the run journal: " + QString::fromLocal8Bit(strerror(n < 0 ? errno : ENOSPC));
+      return false;
+    }
+    written_++;
+    wake_.notify_one();
   }
-  written_++;
-  wake_.notify_one();
+  if (onAppend) onAppend(record);
   return true;
 }
 

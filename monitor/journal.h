@@ -18,6 +18,7 @@
 #include <QString>
 #include <atomic>
 #include <condition_variable>
+#include <functional>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -48,6 +49,9 @@ class Journal {
    * it on the disk. Returns false (and the record is lost) when the file
    * refused it; error() then says why. */
   bool append(QJsonObject record);
+
+  /* Called with each record appended, on the appending thread. */
+  std::function<void(const QJsonObject &)> onAppend;
 
   /* Waits until every record appended so far is on the disk (or a sync
    * failed); true when they are. */

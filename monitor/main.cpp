@@ -20,6 +20,7 @@
 #include "metrics.h"
 #include "open_files.h"
 #include "options.h"
+#include "pages.h"
 #include "poller.h"
 #include "run_commands.h"
 #include "send.h"
@@ -71,13 +72,16 @@ int RunMonitor(const MonitorOptions &o) {
   MonitorStats stats;
   QString error, note, lastError;
   CsvLog csv;
+  std::unique_ptr<Pages> pages;  /* before the server, whose workers use it */
+  if (o.metrics)
+    pages = std::make_unique<Pages>(poller, PagesSettings{o.csvPath, RowDisorderMs(static_cast<int>(o.commands.size()), o.timeoutMs)});
   HttpServer http;
   http.get("/metrics", kMetricsContentType, [&](std::string &out) {
     stats.startDelay = poller.startDelay();
     stats.csv = csv.counts();
     RenderMetrics(poller.stats(), stats, NowNs(), out);
   });
-  http.get("/", "text/plain; charset=utf-8", [](std::string &out) { out += "quenta-monitor: metrics at /metrics\n"; });
+  if (pages) pages->serve(http);
   if (o.metrics && !http.listen(o.metricsAddress, o.metricsPort, &error)) {
     fprintf(stderr, "quenta-monitor: %s\n", qPrintable(error));
     return kExitSetup;
@@ -97,6 +101,7 @@ int RunMonitor(const MonitorOptions &o) {
   std::string rows;
   rows.reserve(kRowsReserve);
   poller.onResult = [&](const CommandResult &r) {
+    if (pages) pages->take(r);
     if (!csv.isOpen()) return;
     rows.clear();
     AppendRows(r, rows);

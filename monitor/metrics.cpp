@@ -205,10 +205,7 @@ void ChamberStats::keep(const AnswerValues &values) {
   }
 }
 
-/* The length of the valid UTF-8 sequence at text[i] (n bytes left), 0 when
- * there is none: a byte that starts no sequence, a sequence cut short,
- * an overlong form, a surrogate or a code point beyond U+10FFFF. */
-static int Utf8Length(const unsigned char *text, size_t n) {
+int Utf8Length(const unsigned char *text, size_t n) {
   unsigned char c = text[0];
   if (c < 0x80) return 1;
   int length = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC2 ? 2 : 0;

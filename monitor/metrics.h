@@ -77,6 +77,7 @@ struct ChamberStats {
   QByteArray name;        /* label values, UTF-8 */
   QByteArray address;
   bool up = false;
+  int64_t sinceMs = 0;        /* wall clock: when up last changed, else the poller's start */
   int64_t lastAnswerNs = -1;  /* monotonic; -1 before the first answer */
   uint64_t commands = 0, answers = 0, invalid = 0, timeouts = 0, refusals = 0, closes = 0,
            incomplete = 0, reconnects = 0, skipped = 0, discardedBytes = 0;
@@ -120,6 +121,11 @@ void RenderMetrics(const std::vector<ChamberStats> &chambers, const MonitorStats
  * escaped; a byte that is not part of valid UTF-8 becomes U+FFFD, so that
  * no chamber can make the page unreadable for Prometheus. */
 void AppendLabelValue(const QByteArray &text, std::string &out);
+
+/* The length of the valid UTF-8 sequence at text (n > 0 bytes left), 0
+ * when there is none: a byte that starts no sequence, a sequence cut
+ * short, an overlong form, a surrogate or a code point beyond U+10FFFF. */
+int Utf8Length(const unsigned char *text, size_t n);
 
 }  // namespace monitor
 

@@ -62,6 +62,7 @@ Poller::Poller(const QList<ChamberEntry> &chambers, const PollSettings &settings
     connect(c->socket, &QTcpSocket::disconnected, this, [this, i] { socketFailed(i); });
     stats_[static_cast<size_t>(i)].name = c->entry.name.toUtf8();
     stats_[static_cast<size_t>(i)].address = c->entry.address().toUtf8();
+    stats_[static_cast<size_t>(i)].sinceMs = WallMs();
     chambers_.push_back(std::move(c));
   }
 }
@@ -413,7 +414,9 @@ void Poller::record(int i, int command, Outcome outcome, int64_t wallMs, const Q
 
 void Poller::setUp(int i, bool up, const QString &why) {
   Chamber &c = *chambers_[static_cast<size_t>(i)];
-  stats_[static_cast<size_t>(i)].up = up;
+  ChamberStats &s = stats_[static_cast<size_t>(i)];
+  if (s.up != up) s.sinceMs = WallMs();
+  s.up = up;
   if (c.known == (up ? 1 : 0)) return;
   c.known = up ? 1 : 0;
   if (onChange) onChange(i, up, why);

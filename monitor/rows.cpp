@@ -76,6 +76,8 @@ const char *OutcomeName(Outcome outcome) {
   return "skipped";
 }
 
+void AppendNameField(const char *text, std::string &out) { AppendText(text, false, out); }
+
 void AppendEscaped(const char *bytes, size_t length, std::string &out) {
   size_t run = 0;
   for (size_t i = 0; i < length; i++) {

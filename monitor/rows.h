@@ -76,6 +76,10 @@ constexpr char kRunCsvHeader[] =
  * two columns when result.run is set. */
 void AppendRows(const CommandResult &result, std::string &out);
 
+/* Appends text (a chamber's name or address) as its CSV field: as it is,
+ * quoted where it must be. */
+void AppendNameField(const char *text, std::string &out);
+
 /* Appends bytes escaped as above. */
 void AppendEscaped(const char *bytes, size_t length, std::string &out);
 

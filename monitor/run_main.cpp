@@ -21,6 +21,7 @@
 #include "http_server.h"
 #include "journal.h"
 #include "metrics.h"
+#include "pages.h"
 #include "run.h"
 #include "run_commands.h"
 #include "run_record.h"
@@ -32,6 +33,7 @@ namespace {
 constexpr int kMinPollMs = 50;
 constexpr int kStatusMs = 1000;
 constexpr int kLogStatusMs = 60000;
+constexpr int kRunCommandsMax = 16;  /* of one poll or ask: a step's writes and read-backs */
 
 /* How long a step is expected to take, from the value before it (NaN
  * when unknown): a hold its time, a ramp its distance at its rate, a
@@ -224,6 +226,11 @@ int RunRun(const RunOptions &o) {
   runSettings.abortOnly = o.abort;
   Runner runner(profile, poller, journal, runSettings);
   MonitorStats stats;
+  std::unique_ptr<Pages> pages;  /* before the server, whose workers use it */
+  if (o.metrics) {
+    pages = std::make_unique<Pages>(poller, PagesSettings{o.csvPath, RowDisorderMs(kRunCommandsMax, o.timeoutMs)});
+    pages->setRun(runner, profile, journal);
+  }
   HttpServer http;
   http.get("/metrics", kMetricsContentType, [&](std::string &out) {
     stats.startDelay = poller.startDelay();
@@ -231,6 +238,7 @@ int RunRun(const RunOptions &o) {
     RenderMetrics(poller.stats(), stats, NowNs(), out);
     RenderRun(runner, profile, poller, out);
   });
+  if (pages) pages->serve(http);
   if (o.metrics && !http.listen(o.metricsAddress, o.metricsPort, &error)) {
     fprintf(stderr, "quenta-monitor: %s\n", qPrintable(error));
     return kExitSetup;
@@ -244,6 +252,7 @@ int RunRun(const RunOptions &o) {
     rows.clear();
     AppendRows(r, rows);
     csv.append(rows);
+    if (pages) pages->take(r);
     runner.take(r);
   };
   bool interrupted = false;

@@ -276,7 +276,7 @@
   /* The chambers' answer also sets the page's clock to the monitor's. */
   async function loadState() {
     try {
-      const response = await fetch("/api/v1/chambers?name=" + encodeURIComponent(view.name), {cache: "no-store"});
+      const response = await fetch("/api/v1/chambers", {cache: "no-store"});
       if (!response.ok) throw new Error("HTTP " + response.status);
       const answer = await response.json();
       view.clockOffset = answer.time - Date.now();
