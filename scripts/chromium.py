@@ -28,6 +28,10 @@ FLAGS = ["--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-
          "--disable-backgrounding-occluded-windows", "--remote-debugging-pipe"]
 
 
+# What a page shows, for the message of a wait that failed.
+SHOWN = "JSON.stringify([location.href, document.body && {...document.body.dataset}])"
+
+
 class Page:
     """One tab, attached to the browser's connection as a session."""
 
@@ -58,8 +62,8 @@ class Page:
             except RuntimeError as e:  # the page is still loading, or broken: said at the end
                 error = e
             if time.monotonic() > deadline:
-                raise RuntimeError("waited %g s for %s%s" % (timeout, what or expression,
-                                                           " (%s)" % error if error else ""))
+                raise RuntimeError("waited %g s for %s%s; the page: %s" % (
+                    timeout, what or expression, " (%s)" % error if error else "", self.evaluate(SHOWN)))
             time.sleep(0.1)
 
     def navigate(self, url):

@@ -24,6 +24,9 @@ PREFS = {
 }
 
 
+SHOWN = "JSON.stringify([location.href, document.body && {...document.body.dataset}])"
+
+
 class Firefox:
     """A headless Firefox of its own, one tab, with an empty profile."""
 
@@ -101,8 +104,8 @@ class Firefox:
             except RuntimeError as e:
                 error = e
             if time.monotonic() > deadline:
-                raise RuntimeError("waited %g s for %s%s" % (timeout, what or expression,
-                                                           " (%s)" % error if error else ""))
+                raise RuntimeError("waited %g s for %s%s; the page: %s" % (
+                    timeout, what or expression, " (%s)" % error if error else "", self.evaluate(SHOWN)))
             time.sleep(0.1)
 
     def screenshot(self, path, full=False):

@@ -122,7 +122,7 @@ def zoom_fetches_finer_data(browser, sim):
 # width (uPlot listens for mousedown on its overlay, then moves and release).
 DRAG = """(() => {
   const over = document.querySelector('.u-over'), r = over.getBoundingClientRect(), y = r.top + r.height / 2;
-  const at = (type, x, el) => el.dispatchEvent(new MouseEvent(type, {clientX: x, clientY: y, bubbles: true, button: 0, buttons: 1}));
+  const at = (type, x, el) => el.dispatchEvent(new MouseEvent(type, {clientX: x, clientY: y, movementX: 1, bubbles: true, button: 0, buttons: 1}));
   at('mousedown', r.left + r.width * %g, over);
   at('mousemove', r.left + r.width * %g, over);
   at('mouseup', r.left + r.width * %g, document);
@@ -135,7 +135,7 @@ def outage_is_marked(browser, sim):
     up; its page marks the outage."""
     room = browser.open("http://%s/" % HTTP)
     row = "document.querySelector('tr[data-name=\"%s\"]')" % NAMES[1]
-    room.wait("document.body.dataset.state === 'shown' && %s" % row)
+    room.wait("document.body.dataset.state === 'shown' && !!%s" % row)
     sim.control("down 2")
     room.wait("%s.className.includes('down')" % row, what="chamber 2 down in the room")
     sim.control("up 2")

@@ -28,14 +28,14 @@
 
   function goLive(span) {
     view.live = true;
-    view.span = Math.min(MAX_SPAN, Math.max(MIN_SPAN, span));
-    view.to = now();
+    view.span = Math.round(Math.min(MAX_SPAN, Math.max(MIN_SPAN, span)));
+    view.to = Math.round(now());
     view.from = view.to - view.span;
   }
 
   /* A window that reaches now becomes live, of its length. */
   function fixWindow(from, to) {
-    const span = Math.min(MAX_SPAN, Math.max(MIN_SPAN, to - from));
+    const span = Math.round(Math.min(MAX_SPAN, Math.max(MIN_SPAN, to - from)));
     const mid = (from + to) / 2;
     if (mid + span / 2 >= now() && !view.given) return goLive(span);
     view.live = false;

@@ -124,14 +124,17 @@ window.QuentaTrend = (function () {
   function options(channel, width, page) {
     return {
       width: width, height: 200, ms: 1,
-      cursor: {sync: {key: "chamber"}, drag: {x: true, y: false, setScale: false}},
+      // The cursor follows across the channels' plots, but a drag selects
+      // in its own plot alone: its release is not passed on to the others.
+      cursor: {sync: {key: "chamber", filters: {pub: (type) => type !== "mousedown" && type !== "mouseup"}},
+               drag: {x: true, y: false, setScale: false}},
       scales: {x: {time: true, range: page.xRange}},
       series: [{},
         line("actual, smallest", COLOR.actual, 1), line("actual, largest", COLOR.actual, 1),
         line("set", COLOR.set, 1.5, [6, 4]),
         line("band, below", COLOR.band, 1), line("band, above", COLOR.band, 1)],
       bands: [{series: [2, 1], fill: COLOR.actualFill}, {series: [5, 4], fill: COLOR.bandFill}],
-      axes: [{}, {label: UNITS[channel] || "", size: 56}],
+      axes: [{space: 80}, {label: UNITS[channel] || "", size: 56}],
       hooks: {drawClear: [drawOutages], draw: [drawEvents], setSelect: [page.selected]},
     };
   }
@@ -152,37 +155,51 @@ window.QuentaTrend = (function () {
     return u.valToPos(ms, "x", true);
   }
 
+  /* Each outage shaded, with a bar at the bottom at least 3 px wide, so
+   * that one of a few seconds in a month still shows. */
   function drawOutages(u) {
     const m = marks.get(u);
     if (!m || !m.outages.length) return;
-    clipped(u, (ctx, box) => {
-      ctx.fillStyle = COLOR.outage;
+    clipped(u, (ctx, box, px) => {
       for (const [from, to] of m.outages) {
         const x0 = Math.max(box.left, xPos(u, from));
         const x1 = Math.min(box.left + box.width, to == null ? Infinity : xPos(u, to));
-        if (x1 > x0) ctx.fillRect(x0, box.top, Math.max(1, x1 - x0), box.height);
+        if (x1 < box.left || x0 > box.left + box.width) continue;
+        ctx.fillStyle = COLOR.outage;
+        ctx.fillRect(x0, box.top, Math.max(px, x1 - x0), box.height);
+        ctx.fillStyle = COLOR.raised;
+        ctx.fillRect(Math.min(x0, x1 - 3 * px), box.top + box.height - 4 * px, Math.max(3 * px, x1 - x0), 4 * px);
       }
     });
   }
 
+  /* The steps' beginnings, labelled at the top; the alarms, raised and
+   * cleared on rows of their own near the bottom. Labels are laid from
+   * the latest back, each only where it ends before the next one: the
+   * latest step or alarm is always named. */
   function drawEvents(u) {
     const m = marks.get(u);
     if (!m) return;
     clipped(u, (ctx, box, px) => {
       ctx.font = 11 * px + "px sans-serif";
       ctx.textBaseline = "top";
-      for (const s of m.steps) vertical(ctx, box, xPos(u, s.from), COLOR.step, [4 * px, 3 * px], s.step + " " + s.name, px);
-      for (const a of m.alarms) {
-        // raised and cleared on rows of their own, so that an alarm's two labels never overlap
-        const color = a.raised ? COLOR.raised : COLOR.cleared, row = a.raised ? 14 : 28;
-        vertical(ctx, box, xPos(u, a.t), color, a.raised ? [] : [2 * px, 2 * px], (a.raised ? "" : "cleared ") + a.alarm, px, row);
+      let limit = Infinity;
+      for (const s of [...m.steps].reverse()) {
+        limit = mark(ctx, box, xPos(u, s.from), COLOR.step, [4 * px, 3 * px], s.step + " " + s.name, 2 * px, limit, px);
+      }
+      const limits = {true: Infinity, false: Infinity};
+      for (const a of [...m.alarms].reverse()) {
+        const y = box.height - (a.raised ? 14 : 28) * px, color = a.raised ? COLOR.raised : COLOR.cleared;
+        limits[a.raised] = mark(ctx, box, xPos(u, a.t), color, a.raised ? [] : [2 * px, 2 * px],
+                                (a.raised ? "" : "cleared ") + a.alarm, y, limits[a.raised], px);
       }
     });
   }
 
-  /* A line across the plot at x, its text at the top, or row px above the bottom. */
-  function vertical(ctx, box, x, color, dash, text, px, row) {
-    if (x < box.left || x > box.left + box.width) return;
+  /* A line across the plot at x, its text at y from the top where it ends
+   * before limit; returns the limit for the label before it. */
+  function mark(ctx, box, x, color, dash, text, y, limit, px) {
+    if (x < box.left || x > box.left + box.width) return limit;
     ctx.strokeStyle = ctx.fillStyle = color;
     ctx.lineWidth = px;
     ctx.setLineDash(dash);
@@ -190,7 +207,13 @@ window.QuentaTrend = (function () {
     ctx.moveTo(Math.round(x) + 0.5, box.top);
     ctx.lineTo(Math.round(x) + 0.5, box.top + box.height);
     ctx.stroke();
-    ctx.fillText(text, x + 3 * px, row ? box.top + box.height - row * px : box.top + 2 * px);
+    const width = ctx.measureText(text).width;
+    let left = x + 3 * px;
+    if (left + width > box.left + box.width) left = x - 3 * px - width;  // at the right edge: before the line
+    left = Math.max(box.left, left);
+    if (left + width + 6 * px > limit) return limit;
+    ctx.fillText(text, left, box.top + y);
+    return left;
   }
 
   /* ---- the plot ---- */
