@@ -123,22 +123,35 @@ def room_first_render(browser, base, runs):
     return firsts, updates
 
 
+BROWSER_METRICS = ("ScriptDuration", "RecalcStyleDuration", "LayoutDuration", "TaskDuration")
+
+
+def browser_metrics(page):
+    """The renderer's main-thread times so far (s), from the DevTools Performance domain."""
+    return {m["name"]: m["value"] for m in page.call("Performance.getMetrics")["metrics"] if m["name"] in BROWSER_METRICS}
+
+
 def monitor_cpu(fleet, browser, base, pages, seconds):
-    """The monitor's CPU share of one core with 0..pages rooms open, and
-    the answers the open rooms applied meanwhile."""
+    """The monitor's CPU share of one core with 0..pages rooms open, the
+    answers the open rooms applied meanwhile, and what the first room's
+    renderer spent on each (ms)."""
     rows, open_pages = [], []
     for k in range(pages + 1):
         if k:
-            page = browser.open(base + "/")
+            page = browser.open(base + "/", window=True)  # each visible, so each keeps asking
             page.wait("document.body.dataset.state === 'shown'", timeout=120)
+            page.call("Performance.enable")
             open_pages.append(page)
         time.sleep(2)
         counts = [int(p.evaluate("document.body.dataset.updates")) for p in open_pages]
+        m0 = browser_metrics(open_pages[0]) if open_pages else {}
         c0, t0 = cpu_seconds(fleet.monitor.pid), time.monotonic()
         time.sleep(seconds)
         c1, t1 = cpu_seconds(fleet.monitor.pid), time.monotonic()
         applied = [int(p.evaluate("document.body.dataset.updates")) - c for p, c in zip(open_pages, counts)]
-        rows.append((k, 100 * (c1 - c0) / (t1 - t0), applied))
+        m1 = browser_metrics(open_pages[0]) if open_pages else {}
+        renderer = {k[:-8]: 1000 * (m1[k] - m0[k]) / applied[0] for k in m0} if applied else {}
+        rows.append((k, 100 * (c1 - c0) / (t1 - t0), applied, renderer))
     for p in open_pages:
         p.close()
     return rows
@@ -168,10 +181,11 @@ def report(firsts, updates, cpu, draws, zooms, pans, args):
           % (args.chambers, median(firsts), ", ".join("%.0f" % f for f in firsts), median(updates),
              ", ".join("%.1f" % u for u in updates)))
     base = cpu[0][1]
-    for k, share, applied in cpu:
+    for k, share, applied, renderer in cpu:
         per_page = (share - base) / k if k else 0.0
-        print("monitor CPU with %d rooms open: %.2f %% of a core (%+.2f %% a room); answers applied: %s"
-              % (k, share, per_page, applied))
+        print("monitor CPU with %d rooms open: %.2f %% of a core (%+.2f %% a room); answers applied: %s%s"
+              % (k, share, per_page, applied, "; the first room's renderer per answer: " +
+                 ", ".join("%s %.1f ms" % kv for kv in renderer.items()) if renderer else ""))
     totals = [p + d for p, d, _, _ in draws]
     print("a day of 1 s polls, %d values drawn as %d points: median %.1f ms (prepare %.1f, uPlot %.1f); runs: %s"
           % (draws[0][2], draws[0][3], median(totals), median([p for p, _, _, _ in draws]),
@@ -196,6 +210,7 @@ def main():
         fleet = Fleet(args, work)
         try:
             with Chromium() as browser:
+                browser.open("about:blank").close()  # the browser's own start is not the page's
                 time.sleep(5)  # the fleet connected, the first polls answered
                 firsts, updates = room_first_render(browser, base, args.runs)
                 cpu = monitor_cpu(fleet, browser, base, args.pages, args.seconds)

@@ -128,9 +128,10 @@ class Chromium:
                     raise RuntimeError("%s: %s" % (method, answer["error"]))
                 return answer["result"]
 
-    def open(self, url):
-        """A new tab showing url."""
-        target = self.call("Target.createTarget", {"url": url})["targetId"]
+    def open(self, url, window=False):
+        """A new tab showing url; with window, in a window of its own, so
+        that the page stays visible (document.hidden false) beside others."""
+        target = self.call("Target.createTarget", {"url": url, "newWindow": window})["targetId"]
         session = self.call("Target.attachToTarget", {"targetId": target, "flatten": True})["sessionId"]
         return Page(self, target, session)
 

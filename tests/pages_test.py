@@ -54,7 +54,7 @@ def room_lists_the_fleet(browser, sim):
     """The room's rows are the fleet's chambers, each linked to its page."""
     page = browser.open("http://%s/" % HTTP)
     page.wait("document.body.dataset.state === 'shown' && document.body.dataset.chambers === '%d'" % FLEET)
-    rows = page.evaluate("[...document.querySelectorAll('#chambers tbody tr')].map("
+    rows = page.evaluate("[...document.querySelectorAll('#rows .row')].map("
                          "r => [r.dataset.name, r.querySelector('a').getAttribute('href')])")
     expect(sorted(r[0] for r in rows) == NAMES, "room rows %s" % rows)
     expect(all(href == "/chamber?name=" + urllib.parse.quote(n) for n, href in rows), "links %s" % rows)
@@ -134,7 +134,7 @@ def outage_is_marked(browser, sim):
     """Chamber 2 taken down and brought up: the room shows it down, then
     up; its page marks the outage."""
     room = browser.open("http://%s/" % HTTP)
-    row = "document.querySelector('tr[data-name=\"%s\"]')" % NAMES[1]
+    row = "document.querySelector('.row[data-name=\"%s\"]')" % NAMES[1]
     room.wait("document.body.dataset.state === 'shown' && !!%s" % row)
     sim.control("down 2")
     room.wait("%s.className.includes('down')" % row, what="chamber 2 down in the room")

@@ -3,9 +3,12 @@
  * second, in a table sortable by any column and filterable by name.
  *
  * Built for a thousand chambers: the table is built once; then each row
- * keeps the texts it shows and a cell's text node is written only when its
- * text changed, rows are sorted again only when a value of the sort column
- * changed, and moved only where the order differs. Nothing here is made
+ * keeps what it shows and a cell's text node is written only when its
+ * value changed, rows are sorted again only when a value of the sort
+ * column changed, and moved only where the order differs. The table is
+ * made of grid rows (role="table"), not of <table>, since a browser lays
+ * out a <table> whole when one cell changes, and rows off screen can then
+ * be skipped. Nothing here is made
  * with innerHTML: names come from the chambers' list, not from us.
  */
 "use strict";
@@ -29,7 +32,9 @@
   };
   const $ = (id) => document.getElementById(id);
 
-  /* ---- columns: what each shows and how it sorts ---- */
+  /* ---- columns: what each cell depends on (raw: a number, text or
+   * flag, compared with the last to find what changed), how it is written
+   * (text, only then) and how it sorts (value, the raw one unless given) ---- */
 
   function number(v) {
     return v === null || v === undefined ? "–" : v.toFixed(1);
@@ -55,6 +60,8 @@
   }
 
   function channelValue(c, i, field) {
+    const at = c.channels[i];  // the monitor lists them in order: mostly found at once
+    if (at && at.channel === i) return at[field];
     for (const ch of c.channels) if (ch.channel === i) return ch[field];
     return null;
   }
@@ -62,43 +69,51 @@
   function channelColumns(i) {
     const label = CHANNEL_NAMES[i] || "channel " + i;
     return ["actual", "set"].map((field) => ({
-      key: field + i, title: field === "actual" ? label : "set", cls: "num " + field,
-      text: (c) => number(channelValue(c, i, field)),
-      value: (c) => channelValue(c, i, field),
+      key: field + i, title: field === "actual" ? label : "set", cls: "num " + field, width: field === "actual" ? "7.5em" : "4em",
+      raw: (c) => channelValue(c, i, field), text: number,
     }));
   }
 
   function makeColumns(channels) {
+    const same = (v) => v;
     const cols = [
-      {key: "name", title: "Chamber", cls: "name", text: (c) => c.name, value: (c) => c.name},
-      {key: "up", title: "State", cls: "state", text: (c) => (c.up ? "up" : "down"), value: (c) => (c.up ? 1 : 0)},
-      {key: "since", title: "Since", cls: "since", text: (c) => since(c.since), value: (c) => c.since},
+      {key: "name", title: "Chamber", cls: "name", width: "minmax(7em, 12em)", raw: (c) => c.name, text: same},
+      {key: "up", title: "State", cls: "state", width: "4.5em", raw: (c) => c.up, text: (up) => (up ? "up" : "down")},
+      {key: "since", title: "Since", cls: "since", width: "8.5em", raw: (c) => c.since, text: since},
     ];
     for (let i = 0; i < channels; i++) cols.push(...channelColumns(i));
-    cols.push({key: "run", title: "Run step", cls: "run", text: (c) => runText(c.run),
+    cols.push({key: "run", title: "Run step", cls: "run", width: "minmax(9em, 18em)", raw: (c) => runText(c.run), text: same,
                value: (c) => (c.run ? c.run.step : null)});
-    cols.push({key: "alarms", title: "Alarms", cls: "alarms", text: (c) => c.alarms.join(", "),
+    cols.push({key: "alarms", title: "Alarms", cls: "alarms", width: "minmax(7em, 1fr)", raw: (c) => c.alarms.join(", "), text: same,
                value: (c) => c.alarms.length || null});
+    for (const col of cols) col.value = col.value || col.raw;
     return cols;
   }
 
   /* ---- rows ---- */
 
+  function element(tag, cls, role) {
+    const el = document.createElement(tag);
+    el.className = cls;
+    el.setAttribute("role", role);
+    return el;
+  }
+
+  /* A row is a grid of its own (pages.css), laid out and painted only
+   * while on screen: a value that changes lays out its row alone. */
   function makeRow(c) {
-    const tr = document.createElement("tr");
-    const row = {name: c.name, tr: tr, nodes: [], texts: [], data: c, cls: ""};
-    tr.dataset.name = c.name;
+    const el = element("div", "row", "row");
+    const row = {name: c.name, el: el, nodes: [], raws: [], data: c, cls: "", address: null};
+    el.dataset.name = c.name;
     for (const col of room.columns) {
-      const td = tr.appendChild(document.createElement("td"));
-      td.className = col.cls;
-      let holder = td;
+      let holder = el.appendChild(element("div", "cell " + col.cls, "cell"));
       if (col.key === "name") {
-        holder = td.appendChild(document.createElement("a"));
+        holder = holder.appendChild(document.createElement("a"));
         holder.href = "/chamber?name=" + encodeURIComponent(c.name);
         holder.title = c.name;  // in full, where the column cuts it
       }
       row.nodes.push(holder.appendChild(document.createTextNode("")));
-      row.texts.push(null);
+      row.raws.push(undefined);
     }
     return row;
   }
@@ -108,15 +123,15 @@
     row.data = c;
     let sortChanged = false;
     for (let i = 0; i < room.columns.length; i++) {
-      const text = room.columns[i].text(c);
-      if (text === row.texts[i]) continue;
-      row.texts[i] = text;
-      row.nodes[i].data = text;
-      if (room.columns[i].key === room.sort.key) sortChanged = true;
+      const col = room.columns[i], raw = col.raw(c);
+      if (raw === row.raws[i]) continue;
+      row.raws[i] = raw;
+      row.nodes[i].data = col.text(raw);
+      if (col.key === room.sort.key) sortChanged = true;
     }
     const cls = (c.up ? "" : "down") + (c.alarms.length ? " alarm" : "");
-    if (cls !== row.cls) row.tr.className = row.cls = cls;
-    if (c.address && row.tr.title !== c.address) row.tr.title = c.address;
+    if (cls !== row.cls) row.el.className = "row" + ((row.cls = cls) ? " " + cls : "");
+    if (c.address !== row.address) row.el.title = row.address = c.address || "";
     return sortChanged;
   }
 
@@ -126,7 +141,7 @@
 
   function showFiltered(row) {
     const hidden = !matches(row);
-    if (row.tr.hidden !== hidden) row.tr.hidden = hidden;
+    if (row.el.hidden !== hidden) row.el.hidden = hidden;
     return !hidden;
   }
 
@@ -151,11 +166,11 @@
     room.sortDirty = false;
     room.sortValue = sortColumn().value;
     room.order.sort(compareRows);
-    const body = $("chambers").tBodies[0];
+    const body = $("rows");
     let at = body.firstChild;
     for (const row of room.order) {
-      if (row.tr === at) at = at.nextSibling;
-      else body.insertBefore(row.tr, at);
+      if (row.el === at) at = at.nextSibling;
+      else body.insertBefore(row.el, at);
     }
   }
 
@@ -168,7 +183,7 @@
   }
 
   function markSortHeader() {
-    for (const th of $("chambers").tHead.rows[0].cells) {
+    for (const th of $("head").children) {
       const sorted = th.dataset.key === room.sort.key;
       th.setAttribute("aria-sort", sorted ? (room.sort.dir > 0 ? "ascending" : "descending") : "none");
     }
@@ -177,11 +192,11 @@
   /* ---- the table ---- */
 
   function buildHeader() {
-    const tr = $("chambers").tHead.rows[0];
-    tr.textContent = "";
+    const head = $("head");
+    head.textContent = "";
+    $("chambers").style.setProperty("--columns", room.columns.map((c) => c.width).join(" "));
     for (const col of room.columns) {
-      const th = tr.appendChild(document.createElement("th"));
-      th.className = col.cls;
+      const th = head.appendChild(element("div", "cell " + col.cls, "columnheader"));
       th.dataset.key = col.key;
       const button = th.appendChild(document.createElement("button"));
       button.type = "button";
@@ -208,8 +223,8 @@
     }
     room.sortValue = sortColumn().value;
     room.order.sort(compareRows);
-    for (const row of room.order) fragment.appendChild(row.tr);
-    const body = $("chambers").tBodies[0];
+    for (const row of room.order) fragment.appendChild(row.el);
+    const body = $("rows");
     body.textContent = "";
     body.appendChild(fragment);
     room.sortDirty = false;
@@ -237,7 +252,7 @@
   function removeRowsNotIn(seen) {
     room.order = room.order.filter((row) => {
       if (seen.has(row.name)) return true;
-      row.tr.remove();
+      row.el.remove();
       room.rows.delete(row.name);
       return false;
     });
@@ -256,7 +271,7 @@
     for (const row of room.order) {
       if (row.data.up) up++;
       if (row.data.alarms.length) alarms++;
-      if (!row.tr.hidden) shown++;
+      if (!row.el.hidden) shown++;
     }
     const n = room.order.length;
     let text = n + (n === 1 ? " chamber" : " chambers") + ": " + up + " up, " + (n - up) + " down";
