@@ -5,7 +5,7 @@ run in both browsers.
 
 Marionette listens on 127.0.0.1 and cannot be moved: run this in a network
 namespace of its own (`unshare -n`, loopback brought up), with the server
-it visits, as tests/pages_test.py does with --browser firefox.
+it visits, as tests/pages_browser_test.py does with --browser firefox.
 """
 import base64
 import json

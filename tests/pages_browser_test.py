@@ -1,11 +1,11 @@
 #!/usr/bin/env python3
-"""pages_test.py -- the monitor's pages in a headless browser, by what they
+"""pages_browser_test.py -- the monitor's pages in a headless browser, by what they
 show: the built quenta-monitor runs a profile on a fleet of the built
 quenta-sim (speed and --time-scale 60, from 127.0.82.1; pages on
 127.0.86.1:8080), and Chromium (or, with --browser firefox, Firefox inside
 a network namespace of its own) opens the room and a chamber.
 
-    tests/pages_test.py --bin build/bin [--browser chromium|firefox] [--shots DIR]
+    tests/pages_browser_test.py --bin build/bin [--browser chromium|firefox] [--shots DIR]
 
 Each check waits for what the page shows, bounded by a time-out only for
 a page that never gets there; nothing is timed. Exit status 0 when every

@@ -1,8 +1,8 @@
 #!/usr/bin/env python3
-"""pages_bench.py -- what the monitor's pages cost, in headless Chromium,
+"""browser_bench.py -- what the monitor's pages cost, in headless Chromium,
 with a fleet of simulated chambers: figures for docs/performance.md.
 
-    bench/pages_bench.py --bin build-rel/bin [--chambers 1000] [--seconds 30]
+    bench/browser_bench.py --bin build-rel/bin [--chambers 1000] [--seconds 30]
         [--pages 3] [--runs 5] [--listen 127.0.82.1] [--http 127.0.86.2:8080]
 
 Starts quenta-sim --chambers N and quenta-monitor polling all of them every
@@ -171,7 +171,7 @@ def day_of_polls(browser, base, name, runs):
             zooms.append(float(page.evaluate("document.body.dataset.redrawMs")))
             page.evaluate("quentaChamber.pan(0.5)")
             pans.append(float(page.evaluate("document.body.dataset.redrawMs")))
-    page.screenshot(os.path.join(tempfile.gettempdir(), "pages_bench_day.png"), full=True)
+    page.screenshot(os.path.join(tempfile.gettempdir(), "browser_bench_day.png"), full=True)
     page.close()
     return draws, zooms, pans
 
