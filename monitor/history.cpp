@@ -76,7 +76,24 @@ struct Ring {
   /* The earliest time held whole; kEmpty before the first value. */
   int64_t from() const { return head == kEmpty ? kEmpty : (head - size() + 1) * bucketMs; }
   void add(int64_t t, const Sample &s);
+  void fill(int64_t first, int64_t last, Trend &trend) const;
 };
+
+/* Adds the values of the buckets numbered first to last that the ring
+ * holds to trend, in time order. */
+void Ring::fill(int64_t first, int64_t last, Trend &trend) const {
+  for (int64_t n = std::max(first, head - size() + 1); n <= std::min(last, head); n++) {
+    const Slot *s = held(n);
+    for (int k = 0; s && k < kTrendChannels; k++) {
+      const int64_t t = n * bucketMs;
+      if (s->actual & (1u << k)) {
+        trend.value(t, k, false, s->min[k] / 10.0);
+        trend.value(t, k, false, s->max[k] / 10.0);
+      }
+      if (s->setMask & (1u << k)) trend.value(t, k, true, s->set[k] / 10.0);
+    }
+  }
+}
 
 /* Adds s at time t: to its bucket, after emptying the buckets it moves the
  * ring on by; nothing when t is older than the ring. */
@@ -183,17 +200,7 @@ int64_t History::fill(int chamber, Trend &trend, int64_t nowMs) const {
   covered = std::max({covered, startMs_, trend.from});
   const int64_t split = FloorDiv(covered + trend.bucketMs - 1, trend.bucketMs) * trend.bucketMs;
   if (split >= trend.to) return trend.to;
-  for (int64_t n = FloorDiv(split, ring->bucketMs); n * ring->bucketMs < trend.to; n++) {
-    const Slot *s = ring->held(n);
-    for (int k = 0; s && k < kTrendChannels; k++) {
-      const int64_t t = n * ring->bucketMs;
-      if (s->actual & (1u << k)) {
-        trend.value(t, k, false, s->min[k] / 10.0);
-        trend.value(t, k, false, s->max[k] / 10.0);
-      }
-      if (s->setMask & (1u << k)) trend.value(t, k, true, s->set[k] / 10.0);
-    }
-  }
+  if (ring->head != kEmpty) ring->fill(FloorDiv(split, ring->bucketMs), FloorDiv(trend.to - 1, ring->bucketMs), trend);
   for (const auto &o : c.outages)
     if (o.second > split) trend.outage(std::max(o.first, split), o.second);
   if (c.open >= 0) trend.outage(std::max(c.open, split), nowMs);

@@ -232,7 +232,10 @@ int64_t RowDisorderMs(int commands, int timeoutMs) {
 
 Pages::Pages(const Poller &poller, const PagesSettings &settings)
     : poller_(poller), settings_(settings), history_(static_cast<int>(poller.stats().size()), WallMs()) {
-  for (size_t i = 0; i < poller.stats().size(); i++) index_[poller.stats()[i].name.toStdString()] = static_cast<int>(i);
+  for (size_t i = 0; i < poller.stats().size(); i++) {
+    names_.push_back(poller.stats()[i].name.toStdString());
+    index_[names_.back()] = static_cast<int>(i);
+  }
   QDirIterator it(QStringLiteral(":/web"), QDir::Files, QDirIterator::Subdirectories);
   while (it.hasNext()) {
     QFile file(it.next());
@@ -242,7 +245,9 @@ Pages::Pages(const Poller &poller, const PagesSettings &settings)
   }
 }
 
-Pages::~Pages() = default;
+Pages::~Pages() {
+  if (journal_) journal_->onAppend = nullptr;
+}
 
 void Pages::setRun(const Runner &runner, const Profile &profile, Journal &journal) {
   runner_ = &runner;
@@ -250,6 +255,7 @@ void Pages::setRun(const Runner &runner, const Profile &profile, Journal &journa
   events_ = std::make_unique<RunEvents>(profile, poller_.stats());
   for (const QJsonObject &r : journal.records()) events_->take(r);
   journal.onAppend = [events = events_.get()](const QJsonObject &r) { events->take(r); };
+  journal_ = &journal;
 }
 
 void Pages::serve(HttpServer &http) {
@@ -346,7 +352,7 @@ bool Pages::readTrend(int chamber, Trend &trend, const char **source, std::strin
   CsvWindowReader reader;
   if (!place.held || !reader.open(settings_.csvPath.toStdString(), error)) return false;
   CsvWindow w;
-  AppendNameField(poller_.stats()[static_cast<size_t>(chamber)].name.constData(), w.chamberField);
+  AppendNameField(names_[static_cast<size_t>(chamber)].c_str(), w.chamberField);
   w.from = trend.from;
   w.to = split;
   w.disorderMs = settings_.disorderMs;
@@ -369,7 +375,7 @@ void Pages::csv(const HttpRequest &request, HttpResponse &response) const {
   if (!place->held) return Fail(response, 503, "the CSV file is being read for others");
   if (!reader->open(settings_.csvPath.toStdString(), &error)) return Fail(response, 500, error);
   CsvWindow window;
-  AppendNameField(poller_.stats()[static_cast<size_t>(chamber)].name.constData(), window.chamberField);
+  AppendNameField(names_[static_cast<size_t>(chamber)].c_str(), window.chamberField);
   window.from = w.from;
   window.to = w.to;
   window.disorderMs = settings_.disorderMs;

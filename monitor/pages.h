@@ -66,7 +66,8 @@ class Pages {
   void take(const CommandResult &r) { history_.add(r); }
 
   /* The report of run id as an HTML page into response, on an HTTP worker
-   * (monitor/report.h sets it); unset, /report answers 404. */
+   * (monitor/report.h sets it, before http.listen()); unset, /report
+   * answers 404. */
   std::function<void(const std::string &runId, HttpResponse &response)> report;
 
   struct Resource {
@@ -85,11 +86,13 @@ class Pages {
   const Poller &poller_;
   PagesSettings settings_;
   History history_;
+  std::vector<std::string> names_;               /* the chambers' names, in the poller's order */
   std::map<std::string, int> index_;              /* chamber name to its place */
   std::map<std::string, Resource> resources_;    /* /static/NAME */
   const Runner *runner_ = nullptr;
   const Profile *profile_ = nullptr;
   std::unique_ptr<RunEvents> events_;
+  Journal *journal_ = nullptr;
   mutable std::atomic<int> readers_{0};
 };
 

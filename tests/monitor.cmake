@@ -12,7 +12,11 @@ quenta_test(monitor_test TIMEOUT 60 LABELS monitor
 quenta_test(monitor_e2e_test QT TIMEOUT 300 LABELS monitor
   SOURCES monitor_e2e_test.cpp monitor_support.cpp
   LIBS quenta_monitor_core Qt6::Test)
-foreach(t monitor_test monitor_e2e_test)
+# The pages' trends against the simulator (127.0.80.2 and 127.0.80.30).
+quenta_test(pages_test QT TIMEOUT 120 LABELS monitor
+  SOURCES pages_test.cpp monitor_support.cpp
+  LIBS quenta_monitor_core Qt6::Test)
+foreach(t monitor_test monitor_e2e_test pages_test)
   target_compile_definitions(${t} PRIVATE QUENTA_MONITOR_PATH="$<TARGET_FILE:quenta-monitor>"
                              QUENTA_SIM_PATH="$<TARGET_FILE:quenta-sim>")
   add_dependencies(${t} quenta-monitor quenta-sim)

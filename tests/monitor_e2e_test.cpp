@@ -595,8 +595,9 @@ TEST(MonitorEndToEnd, FullDiskCostsWholeResultsAndPollingGoesOn) {
 /* Sixty metrics clients that each send 20 requests and never read, to a
  * monitor of 100 chambers: its memory stays within 50 MB of what it was
  * (all answers queued, it had grown by hundreds of MB), polling goes on,
- * and it serves its pages afterwards; other methods get 405, other paths
- * 404. */
+ * and it serves its pages afterwards, each with its content type and the
+ * pages with a policy that allows no inline script; other methods get
+ * 405, other paths 404. */
 TEST(MonitorEndToEnd, MetricsClientsThatNeverReadCostBoundedMemory) {
   QTemporaryDir dir;
   QString csv = dir.filePath("run.csv");
@@ -619,13 +620,20 @@ TEST(MonitorEndToEnd, MetricsClientsThatNeverReadCostBoundedMemory) {
   EXPECT_LT(peak - before, 50000) << "kB; " << before << " kB before";
   for (int fd : clients) close(fd);
 
+  const char *kPolicy = "Content-Security-Policy: default-src 'self'; script-src 'self';";
   struct Case {
     const char *method, *path, *status, *header, *body;
   } cases[] = {
       {"GET", "/metrics", "HTTP/1.1 200", "Content-Type: text/plain; version=0.0.4", last},
-      {"GET", "/", "HTTP/1.1 200", "Content-Type: text/plain", "metrics at /metrics"},
+      {"GET", "/", "HTTP/1.1 200", kPolicy, ""},
+      {"GET", "/chamber?name=127.0.50.10%3A1080", "HTTP/1.1 200", "Content-Type: text/html", ""},
+      {"GET", "/static/uPlot.iife.min.js", "HTTP/1.1 200", "Content-Type: text/javascript", "uPlot"},
+      {"GET", "/api/v1/chambers", "HTTP/1.1 200", "X-Content-Type-Options: nosniff", "\"name\":\"127.0.50.109:1080\""},
       {"POST", "/metrics", "HTTP/1.1 405", "Allow: GET", ""},
+      {"POST", "/", "HTTP/1.1 405", "Allow: GET", ""},
+      {"POST", "/api/v1/series?chamber=127.0.50.10%3A1080", "HTTP/1.1 405", "Allow: GET", ""},
       {"GET", "/metrics/", "HTTP/1.1 404", "Content-Type: text/plain", ""},
+      {"GET", "/static/../../etc/passwd", "HTTP/1.1 404", "Content-Type: text/plain", ""},
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(std::string(c.method) + " " + c.path);
