@@ -130,7 +130,8 @@ def zoom_fetches_finer_data(browser, sim):
 # width (uPlot listens for mousedown on its overlay, then moves and release).
 DRAG = """(() => {
   const over = document.querySelector('.u-over'), r = over.getBoundingClientRect(), y = r.top + r.height / 2;
-  const at = (type, x, el) => el.dispatchEvent(new MouseEvent(type, {clientX: x, clientY: y, movementX: 1, bubbles: true, button: 0, buttons: 1}));
+  const at = (type, x, el) => el.dispatchEvent(new MouseEvent(type,
+    {clientX: x, clientY: y, movementX: 1, bubbles: true, button: 0, buttons: 1}));
   at('mousedown', r.left + r.width * %g, over);
   at('mousemove', r.left + r.width * %g, over);
   at('mouseup', r.left + r.width * %g, document);

@@ -18,7 +18,8 @@
     series: null, seq: 0, controller: null, liveTimer: null, loadTimer: null, given: false, draws: 0,
   };
   const $ = (id) => document.getElementById(id);
-  const when = new Intl.DateTimeFormat(undefined, {day: "numeric", month: "short", hour: "2-digit", minute: "2-digit", second: "2-digit"});
+  const when = new Intl.DateTimeFormat(undefined, {day: "numeric", month: "short", hour: "2-digit", minute: "2-digit",
+                                                   second: "2-digit", hourCycle: "h23"});
 
   function now() {
     return Date.now() + view.clockOffset;

@@ -15,9 +15,11 @@
 (function () {
   const POLL_MS = 1000;
   const CHANNEL_NAMES = ["temperature", "humidity"];
+  const CHANNEL_SHORT = ["temp. °C", "hum. %rH"];  // the columns' titles: five channels fit on a laptop's screen
   const collator = new Intl.Collator(undefined, {numeric: true, sensitivity: "base"});
-  const timeOfDay = new Intl.DateTimeFormat(undefined, {hour: "2-digit", minute: "2-digit", second: "2-digit"});
-  const dayAndTime = new Intl.DateTimeFormat(undefined, {day: "numeric", month: "short", hour: "2-digit", minute: "2-digit"});
+  const clock = {hour: "2-digit", minute: "2-digit", hourCycle: "h23"};
+  const timeOfDay = new Intl.DateTimeFormat(undefined, Object.assign({second: "2-digit"}, clock));
+  const dayAndTime = new Intl.DateTimeFormat(undefined, Object.assign({day: "numeric", month: "short"}, clock));
 
   const room = {
     columns: [],
@@ -54,9 +56,9 @@
   function runText(run) {
     if (!run) return "";
     let text = run.step + " " + (run.step_name || "");
-    if (run.status !== "running") return text + " — " + run.status;
-    if (run.in_band === false) text += " — out of band";
-    return run.seconds_left >= 0 ? text + " — " + duration(run.seconds_left) + " left" : text;
+    if (run.status !== "running") return text + ", " + run.status;
+    if (run.in_band === false) text += ", out of band";
+    return run.seconds_left >= 0 ? text + ", " + duration(run.seconds_left) + " left" : text;
   }
 
   function channelValue(c, i, field) {
@@ -67,9 +69,10 @@
   }
 
   function channelColumns(i) {
-    const label = CHANNEL_NAMES[i] || "channel " + i;
+    const label = CHANNEL_SHORT[i] || "ch " + i, name = CHANNEL_NAMES[i] || "channel " + i;
     return ["actual", "set"].map((field) => ({
-      key: field + i, title: field === "actual" ? label : "set", cls: "num " + field, width: field === "actual" ? "7.5em" : "4em",
+      key: field + i, title: field === "actual" ? label : "set", long: name + ", " + field,
+      cls: "num " + field, width: field === "actual" ? "6.5em" : "4em",
       raw: (c) => channelValue(c, i, field), text: number,
     }));
   }
@@ -77,15 +80,16 @@
   function makeColumns(channels) {
     const same = (v) => v;
     const cols = [
-      {key: "name", title: "Chamber", cls: "name", width: "minmax(7em, 12em)", raw: (c) => c.name, text: same},
+      {key: "name", title: "Chamber", cls: "name", width: "minmax(7em, 10em)", raw: (c) => c.name, text: same},
       {key: "up", title: "State", cls: "state", width: "4.5em", raw: (c) => c.up, text: (up) => (up ? "up" : "down")},
-      {key: "since", title: "Since", cls: "since", width: "8.5em", raw: (c) => c.since, text: since},
+      {key: "since", title: "Since", cls: "since", width: "6.5em", raw: (c) => c.since, text: since},
     ];
     for (let i = 0; i < channels; i++) cols.push(...channelColumns(i));
-    cols.push({key: "run", title: "Run step", cls: "run", width: "minmax(9em, 18em)", raw: (c) => runText(c.run), text: same,
-               value: (c) => (c.run ? c.run.step : null)});
-    cols.push({key: "alarms", title: "Alarms", cls: "alarms", width: "minmax(7em, 1fr)", raw: (c) => c.alarms.join(", "), text: same,
-               value: (c) => c.alarms.length || null});
+    // tip: the cell's title holds its text, in full where the column cuts it
+    cols.push({key: "run", title: "Run step", cls: "run", tip: true, width: "minmax(9em, 18em)",
+               raw: (c) => runText(c.run), text: same, value: (c) => (c.run ? c.run.step : null)});
+    cols.push({key: "alarms", title: "Alarms", cls: "alarms", tip: true, width: "minmax(9em, 1fr)",
+               raw: (c) => c.alarms.join(", ").replace(/_/g, " "), text: same, value: (c) => c.alarms.length || null});
     for (const col of cols) col.value = col.value || col.raw;
     return cols;
   }
@@ -126,7 +130,8 @@
       const col = room.columns[i], raw = col.raw(c);
       if (raw === row.raws[i]) continue;
       row.raws[i] = raw;
-      row.nodes[i].data = col.text(raw);
+      const text = (row.nodes[i].data = col.text(raw));
+      if (col.tip) row.nodes[i].parentNode.title = text;
       if (col.key === room.sort.key) sortChanged = true;
     }
     const cls = (c.up ? "" : "down") + (c.alarms.length ? " alarm" : "");
@@ -201,6 +206,7 @@
       const button = th.appendChild(document.createElement("button"));
       button.type = "button";
       button.textContent = col.title;
+      button.title = "Sort by " + (col.long || col.title.toLowerCase());
       button.addEventListener("click", () => sortBy(col.key));
     }
     markSortHeader();

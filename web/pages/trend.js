@@ -183,6 +183,7 @@ window.QuentaTrend = (function () {
     clipped(u, (ctx, box, px) => {
       ctx.font = 11 * px + "px sans-serif";
       ctx.textBaseline = "top";
+      ctx.textAlign = "left";  // uPlot leaves its axes' alignment set
       let limit = Infinity;
       for (const s of [...m.steps].reverse()) {
         limit = mark(ctx, box, xPos(u, s.from), COLOR.step, [4 * px, 3 * px], s.step + " " + s.name, 2 * px, limit, px);
@@ -191,7 +192,7 @@ window.QuentaTrend = (function () {
       for (const a of [...m.alarms].reverse()) {
         const y = box.height - (a.raised ? 14 : 28) * px, color = a.raised ? COLOR.raised : COLOR.cleared;
         limits[a.raised] = mark(ctx, box, xPos(u, a.t), color, a.raised ? [] : [2 * px, 2 * px],
-                                (a.raised ? "" : "cleared ") + a.alarm, y, limits[a.raised], px);
+                                (a.raised ? "" : "cleared ") + a.alarm.replace(/_/g, " "), y, limits[a.raised], px);
       }
     });
   }
