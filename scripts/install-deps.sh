@@ -9,7 +9,8 @@ packages=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-base-private-dev lib
 if [ "${1:-build}" = test ]; then
   packages+=(libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev xdotool x11-utils libxcb-damage0-dev imagemagick dpkg-dev file binutils
             systemd procps
-            scdoc lintian appstream desktop-file-utils weston qt6-wayland libweston-10-dev prometheus python3 chromium)
+            scdoc lintian appstream desktop-file-utils weston qt6-wayland libweston-10-dev prometheus python3
+            chromium firefox-esr)
 fi
 
 missing=()
