@@ -10,7 +10,7 @@ if [ "${1:-build}" = test ]; then
   packages+=(libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev xdotool x11-utils libxcb-damage0-dev imagemagick dpkg-dev file binutils
             systemd procps
             scdoc lintian appstream desktop-file-utils weston qt6-wayland libweston-10-dev prometheus python3
-            chromium firefox-esr)
+            chromium firefox-esr iproute2)
 fi
 
 missing=()
