@@ -197,13 +197,14 @@ TEST(RunAtSpeed, RefusedOrAbortedRunsSayWhyAndWriteNoMore) {
     int code;
     const char *message;
     bool anyWrite;
+    const char *alarmed;  /* what --on-alarm's command saw in its environment; "" without */
   } cases[] = {
       {"127.0.60.10", "", "[[step]]\nname = \"freeze\"\nset = { temperature = -90.0 }\n", 10,
-       "p.toml:3:23: step \"freeze\": temperature -90 is outside its manual limits", false},
+       "p.toml:3:23: step \"freeze\": temperature -90 is outside its manual limits", false, ""},
       {"127.0.60.11", "ignore 1", "on_abort = \"keep\"\n[[step]]\nset = { temperature = 30.0 }\n", 11,
-       "alarm write raised: \"a0 030.0\" did not take after 4 writes", true},
+       "alarm write raised: \"a0 030.0\" did not take after 4 writes", true, "write raised 1 127.0.60.11:1080\n"},
       {"127.0.60.12", "", "[[step]]\nname = \"heat\"\nramp = { temperature = 180.0 }\nrate = 0.1\nmax = \"10m\"\n", 11,
-       "step 1 (heat) took longer than 600 s; the chamber was stopped", true},
+       "step 1 (heat) took longer than 600 s; the chamber was stopped", true, ""},
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.address);
@@ -214,13 +215,33 @@ TEST(RunAtSpeed, RefusedOrAbortedRunsSayWhyAndWriteNoMore) {
     if (*c.control) {
       ASSERT_TRUE(sim.control(c.control));
     }
-    RunResult r = RunMonitor(f.args(c.address), kWaitMs);
+    const QString alarms = f.dir.filePath("alarms");
+    const QString hook = "echo \"$QUENTA_ALARM $QUENTA_ALARM_STATE $QUENTA_STEP $QUENTA_CHAMBER\" >> '" + alarms + "'";
+    RunResult r = RunMonitor(f.args(c.address) + QStringList{"--on-alarm", hook}, kWaitMs);
     EXPECT_EQ(r.code, c.code) << r.err.toStdString();
     EXPECT_TRUE(r.err.contains(c.message)) << r.err.toStdString();
     QByteArray log = sim.output();
     bool wrote = QRegularExpression("<< [adus][0-9]").match(QString::fromLatin1(log)).hasMatch();
     EXPECT_EQ(wrote, c.anyWrite) << log.toStdString();
+    QFile seen(alarms);
+    EXPECT_TRUE(WaitFor([&] { return seen.exists() == (*c.alarmed != 0); }, kWaitMs));
+    if (*c.alarmed && seen.open(QIODevice::ReadOnly)) {
+      EXPECT_EQ(seen.readAll(), QByteArray(c.alarmed));
+    }
   }
+  /* A second run on a chamber that a run drives is refused before it
+   * writes anything. */
+  RunFiles first, second;
+  ASSERT_TRUE(WriteFile(first.profile(), "[[step]]\nhold = \"10h\"\n"));
+  ASSERT_TRUE(WriteFile(second.profile(), "[[step]]\nset = { temperature = 30.0 }\n"));
+  Child sim, mon;
+  ASSERT_TRUE(sim.startSim("127.0.60.13", {"--speed", "600"}));
+  ASSERT_TRUE(mon.startMonitor(first.args("127.0.60.13")));
+  ASSERT_TRUE(WaitFor([&] { return mon.errors().contains("step 1"); }, kWaitMs));
+  RunResult r = RunMonitor(second.args("127.0.60.13"), kWaitMs);
+  EXPECT_EQ(r.code, 10) << r.err.toStdString();
+  EXPECT_TRUE(r.err.contains("127.0.60.13:1080: another run is driving this chamber")) << r.err.toStdString();
+  EXPECT_FALSE(sim.output().contains("<< a0")) << "the second run wrote";
 }
 
 /* Killed three times at different moments of a two-hour hold, and
